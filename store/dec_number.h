@@ -1,0 +1,70 @@
+// The decimal fixed-point number: one digit per byte, digit index j weighing
+// 10^(3 - j), held in a LargeBlock while it fits and in a temporary file
+// ("Temp%05d.by" in the current directory) once it does not.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+
+#include "platform/platform.h"
+#include "store/work_pool.h"
+
+enum DigitOrder : std::uint8_t {
+  LeastSignificantFirst = 0,
+  MostSignificantFirst = 1,
+};
+
+struct DecNumber {
+  std::uint8_t memoryBacked = 0;
+  std::uint8_t inMemory = 0;
+  std::uint8_t digitOrder = LeastSignificantFirst;
+  std::wstring fileName;
+  std::uint8_t constructed = 0;
+  Digit* block = nullptr;
+  std::uint32_t capacity = 0;
+  std::uint32_t length = 0;
+  platform::FileHandle file = platform::kInvalidFile;
+};
+
+// Lifecycle. Every number made by Construct or CopyConstruct is ended by
+// exactly one Destroy.
+void Construct(DecNumber& n);
+void CopyConstruct(DecNumber& n, const DecNumber& source);
+DecNumber& Assign(DecNumber& destination, const DecNumber& source);
+void Destroy(DecNumber& n);
+// 0 when n has an open temporary file afterwards, 1 on failure.
+int CreateTempFile(DecNumber& n);
+
+// Owns one DecNumber: constructs it on creation and destroys it on scope
+// exit, so no early return can leak its block or its file. The lifecycle
+// operations stay visible: Adopt() hands over a number made elsewhere and
+// Copy() is CopyConstruct.
+class ScopedNumber {
+ public:
+  ScopedNumber() { Construct(n_); }
+  ~ScopedNumber() { Destroy(n_); }
+  ScopedNumber(const ScopedNumber&) = delete;
+  ScopedNumber& operator=(const ScopedNumber&) = delete;
+  // Moving hands the block and file over; the source is left holding none.
+  ScopedNumber(ScopedNumber&& other) noexcept : n_(std::move(other.n_)) {
+    other.n_.block = nullptr;
+    other.n_.file = platform::kInvalidFile;
+    other.n_.fileName.clear();
+  }
+  ScopedNumber& operator=(ScopedNumber&&) = delete;
+
+  // A new number sharing (or copying) the source's digits: CopyConstruct.
+  static ScopedNumber Copy(const DecNumber& source) {
+    return ScopedNumber(source);
+  }
+
+  DecNumber& operator*() { return n_; }
+  const DecNumber& operator*() const { return n_; }
+  DecNumber* operator->() { return &n_; }
+  const DecNumber* operator->() const { return &n_; }
+
+ private:
+  explicit ScopedNumber(const DecNumber& source) { CopyConstruct(n_, source); }
+  DecNumber n_;
+};

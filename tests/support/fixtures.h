@@ -1,0 +1,67 @@
+// Shared test scaffolding: a scratch working directory, a fresh work pool, a
+// log captured into a file, and readers for what they leave behind.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "log/log.h"
+#include "log/log_reader.h"
+#include "platform/platform.h"
+#include "store/work_pool.h"
+
+namespace testsupport {
+
+// Makes a new empty directory the current one for the life of the object,
+// then goes back and removes it.
+class ScratchDir {
+ public:
+  ScratchDir();
+  ~ScratchDir();
+  const std::filesystem::path& path() const { return path_; }
+  // Names of the regular files directly inside it.
+  std::vector<std::string> Files() const;
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path path_;
+};
+
+// Reads a whole file into bytes ("" when it does not exist).
+std::string ReadBytes(const std::filesystem::path& file);
+
+// Points the process log at a file of its own in the current directory and
+// restores the previous log on destruction.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  // The records written since construction; fails the test if the file is
+  // not a well-formed log.
+  std::vector<LogRecord> Records() const;
+  // Just the messages, narrowed to ASCII, for compact assertions.
+  std::vector<std::string> Messages() const;
+
+ private:
+  LogFile saved_;
+  std::filesystem::path file_;
+};
+
+// A freshly initialised pool; on destruction checks that every block was
+// given back, then frees it.
+class PoolScope {
+ public:
+  PoolScope();
+  ~PoolScope();
+  // Number of blocks of the kind with a non-zero counter.
+  static std::uint32_t Held(int kind);
+};
+
+// Narrows a wide ASCII string.
+std::string Narrow(const std::wstring& text);
+
+}  // namespace testsupport
