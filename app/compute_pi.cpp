@@ -1,0 +1,122 @@
+// Pi by the Gauss-Legendre iteration on decimal fixed-point numbers, padded
+// with zero digits so that it spills into a temporary file, forced to disk
+// and deleted again.
+#include <cstdint>
+
+#include "app/program.h"
+#include "arith/additive.h"
+#include "arith/newton.h"
+#include "fft/fft_multiply.h"
+#include "log/log.h"
+#include "platform/platform.h"
+#include "store/dec_number.h"
+#include "store/digits.h"
+
+namespace {
+
+// Constants in storage order, least significant digit first.
+const Digit kOne[] = {1, 0, 0, 0};
+const Digit kHalf[] = {5, 0, 0, 0, 0};
+const Digit kQuarter[] = {5, 2, 0, 0, 0, 0};
+
+// The iteration count is fixed: each iteration roughly doubles the correct
+// digits, and 14 cover the 9993 fraction digits a LargeBlock leaves.
+constexpr int kIterations = 14;
+// 9997 result digits plus these pass a LargeBlock, which moves the result
+// into its temporary file.
+constexpr std::uint32_t kFillerDigits = 5001;
+
+void Load(DecNumber& n, const Digit* digits, std::uint32_t count) {
+  AppendDigits(n, 0, count - 1, digits);
+}
+
+// One Gauss-Legendre step; every temporary dies right after its assignment,
+// the most recent first, so its LargeBlock is free for the next step.
+void Iterate(DecNumber& a, DecNumber& b, DecNumber& t, DecNumber& p,
+             DecNumber& y) {
+  Assign(y, a);
+  {
+    ScopedNumber sum = DecAdd(a, b);
+    ScopedNumber mean = DecHalve(*sum);
+    Assign(a, *mean);
+  }
+  {
+    ScopedNumber product = MultiplyNumbers(b, y);
+    ScopedNumber root = SqrtUseHeron(*product);
+    Assign(b, *root);
+  }
+  {
+    ScopedNumber difference = DecSub(y, a);
+    ScopedNumber square = SquareNumber(*difference);
+    ScopedNumber correction = MultiplyNumbers(*square, p);
+    Assign(y, *correction);
+  }
+  {
+    ScopedNumber reduced = DecSub(t, y);
+    Assign(t, *reduced);
+  }
+  {
+    ScopedNumber doubled = DecDouble(p);
+    Assign(p, *doubled);
+  }
+}
+
+// pi = (a + b)^2 / (4t), left in a.
+void FinalFormula(DecNumber& a, DecNumber& b, DecNumber& t) {
+  {
+    ScopedNumber sum = DecAdd(a, b);
+    ScopedNumber square = SquareNumber(*sum);
+    Assign(a, *square);
+  }
+  {
+    ScopedNumber half = DecHalve(a);
+    ScopedNumber quarter = DecHalve(*half);
+    ScopedNumber quotient = DivUseNewton(*quarter, t);
+    Assign(a, *quotient);
+  }
+}
+
+// Pads the result with zero digits, which moves it into its temporary file,
+// and forces that file to disk.
+void SpillToDisk(DecNumber& result, const Digit* filler) {
+  if (result.inMemory != 1) return;
+  AppendDigits(result, 0, kFillerDigits - 1, filler);
+  // Without an open file the append has failed and said so; there is
+  // nothing to flush.
+  if (result.file == platform::kInvalidFile) return;
+  if (!platform::FlushFileBuffers(result.file)) {
+    WriteLog(L"FlushFileBuffers() function fail", platform::GetLastError(), 1);
+  }
+}
+
+}  // namespace
+
+std::int32_t ComputePi() {
+  auto* filler = static_cast<Digit*>(
+      platform::LocalAlloc(platform::kAllocZeroInit, kFillerDigits));
+  if (filler == nullptr) return 3;
+
+  // Declared in construction order, so they are destroyed y, p, t, b, a.
+  ScopedNumber a;
+  Load(*a, kOne, sizeof kOne);
+  ScopedNumber b;
+  Load(*b, kHalf, sizeof kHalf);
+  ScopedNumber t;
+  Load(*t, kQuarter, sizeof kQuarter);
+  ScopedNumber p;
+  Load(*p, kOne, sizeof kOne);
+  ScopedNumber y;
+
+  {
+    ScopedNumber root = SqrtUseHeron(*b);
+    Assign(*b, *root);
+  }
+  for (int i = 0; i < kIterations; ++i) Iterate(*a, *b, *t, *p, *y);
+  FinalFormula(*a, *b, *t);
+
+  DecNormalize(*a);
+  ReverseDigits(*a);
+  SpillToDisk(*a, filler);
+  platform::LocalFree(filler);
+  return 0;
+}
