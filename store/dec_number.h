@@ -48,11 +48,18 @@ class ScopedNumber {
   ScopedNumber& operator=(const ScopedNumber&) = delete;
   // Moving hands the block and file over; the source is left holding none.
   ScopedNumber(ScopedNumber&& other) noexcept : n_(std::move(other.n_)) {
-    other.n_.block = nullptr;
-    other.n_.file = platform::kInvalidFile;
-    other.n_.fileName.clear();
+    Release(other.n_);
   }
   ScopedNumber& operator=(ScopedNumber&&) = delete;
+
+  // Takes over a number made elsewhere, block and file, after destroying the
+  // one held so far; `other` is left holding none.
+  void Adopt(DecNumber& other) {
+    if (&other == &n_) return;
+    Destroy(n_);
+    n_ = std::move(other);
+    Release(other);
+  }
 
   // A new number sharing (or copying) the source's digits: CopyConstruct.
   static ScopedNumber Copy(const DecNumber& source) {
@@ -66,5 +73,14 @@ class ScopedNumber {
 
  private:
   explicit ScopedNumber(const DecNumber& source) { CopyConstruct(n_, source); }
+  // Leaves a number whose block and file now belong to another holding
+  // none: empty, and not in memory since it has no block.
+  static void Release(DecNumber& n) {
+    n.block = nullptr;
+    n.file = platform::kInvalidFile;
+    n.fileName.clear();
+    n.inMemory = 0;
+    n.length = 0;
+  }
   DecNumber n_;
 };

@@ -1,0 +1,182 @@
+#include "store/dec_number.h"
+
+#include <cstring>
+#include <cwchar>
+
+#include "log/log.h"
+
+namespace {
+
+constexpr int kTempNameAttempts = 100;
+
+bool IsOpen(platform::FileHandle file) { return file != platform::kInvalidFile; }
+
+// Whole-file copy of `from`'s digits over `to`'s file. A source without an
+// open file has nothing of its own to copy; copying by whatever name it
+// still carries could pick up a file that belongs to someone else.
+bool CopyDigitFile(const DecNumber& from, const DecNumber& to) {
+  if (!IsOpen(from.file)) return false;
+  return platform::CopyFile(from.fileName.c_str(), to.fileName.c_str());
+}
+
+// Writes the first `count` bytes of `digits` to the start of n's open file.
+// On failure returns false and leaves the error code in *error.
+bool WriteAtStart(const DecNumber& n, const Digit* digits, std::uint32_t count,
+                  std::uint32_t* error) {
+  std::uint32_t done = 0;
+  if (!platform::SetFilePointer(n.file, 0) ||
+      !platform::WriteFile(n.file, digits, count, &done) || done != count) {
+    *error = platform::GetLastError();
+    return false;
+  }
+  return true;
+}
+
+// Assign from an in-memory source into a destination that got no block:
+// the digits go to the destination's file instead. If even that fails the
+// destination is left an empty number, never one that claims digits it
+// does not hold.
+void AssignIntoFile(DecNumber& d, const DecNumber& s) {
+  d.memoryBacked = 0;
+  d.inMemory = 0;
+  d.capacity = 0;
+  if (CreateTempFile(d) != 0) {
+    d.length = 0;
+    return;
+  }
+  std::uint32_t error = 0;
+  if (!WriteAtStart(d, s.block, s.length, &error)) {
+    WriteLog(L"WriteFile() function fail", error, 1);
+    d.length = 0;
+  }
+}
+
+}  // namespace
+
+void Construct(DecNumber& n) {
+  n.fileName.clear();
+  n.block = nullptr;
+  n.file = platform::kInvalidFile;
+  n.block = TakeBlock(LargeBlock);
+  if (n.block != nullptr) {
+    n.memoryBacked = 1;
+    n.inMemory = 1;
+    n.capacity = kLargeBlockBytes;
+  } else {
+    n.memoryBacked = 0;
+    n.inMemory = 0;
+    n.capacity = 0;
+  }
+  n.digitOrder = LeastSignificantFirst;
+  n.length = 0;
+  n.constructed = 1;
+}
+
+void CopyConstruct(DecNumber& n, const DecNumber& source) {
+  n.fileName.clear();
+  n.file = platform::kInvalidFile;
+  n.block = nullptr;
+  n.memoryBacked = source.memoryBacked;
+  n.capacity = source.capacity;
+  n.inMemory = source.inMemory;
+  n.length = source.length;
+  n.digitOrder = source.digitOrder;
+  n.constructed = source.constructed;
+
+  if (source.memoryBacked == 1 && source.inMemory == 1 &&
+      source.block != nullptr) {
+    // A result handed out of an operation: share the bytes, copy nothing.
+    ShareLargeBlock(source.block);
+    n.block = source.block;
+    return;
+  }
+  // A file-stored source (or a copy of a spilled one) lives in a file of
+  // its own; it holds no block even when it carries the memory mark.
+  n.inMemory = 0;
+  if (CreateTempFile(n) == 0 && !CopyDigitFile(source, n)) {
+    WriteLog(L"Copy file fail 1", 0, 1);
+  }
+}
+
+DecNumber& Assign(DecNumber& d, const DecNumber& s) {
+  if (&d == &s) return d;
+
+  d.memoryBacked = s.memoryBacked;
+  d.capacity = s.capacity;
+  d.inMemory = s.inMemory;
+  d.length = s.length;
+  d.digitOrder = s.digitOrder;
+  d.constructed = s.constructed;
+
+  if (s.memoryBacked == 1) {
+    if (d.block == nullptr) {
+      d.block = TakeBlock(LargeBlock);
+      if (d.block == nullptr) WriteLog(L"LocalAlloc() funcion fail 3", 0, 1);
+    }
+    if (s.inMemory == 1) {
+      if (d.block == nullptr) {
+        AssignIntoFile(d, s);
+      } else if (d.block != s.block) {
+        std::memcpy(d.block, s.block, s.length);
+      }
+      return d;
+    }
+  }
+
+  // The source's digits are in its file: the destination gets a copy of it.
+  if (CreateTempFile(d) == 0 && !CopyDigitFile(s, d)) {
+    WriteLog(L"Copy file fail", 0, 1);
+  }
+  return d;
+}
+
+void Destroy(DecNumber& n) {
+  if (n.block != nullptr) GiveBackBlock(n.block, LargeBlock);
+  if (IsOpen(n.file)) {
+    platform::CloseHandle(n.file);
+    platform::DeleteFile(n.fileName.c_str());
+  }
+  n.fileName.clear();
+  n.block = nullptr;
+  n.file = platform::kInvalidFile;
+  n.inMemory = 0;
+  n.length = 0;
+}
+
+int CreateTempFile(DecNumber& n) {
+  if (IsOpen(n.file)) return 0;
+
+  // Reseeded on every call: two calls within the same second draw the same
+  // names, and the second steps past the ones the first has taken.
+  platform::Srand(static_cast<unsigned>(platform::Time()));
+  for (int attempt = 0; attempt < kTempNameAttempts; ++attempt) {
+    wchar_t name[32];
+    std::swprintf(name, sizeof name / sizeof name[0], L"Temp%05d.by",
+                  platform::Rand());
+    n.fileName = name;
+
+    platform::FileHandle created = platform::CreateFile(
+        name, platform::Disposition::CreateNew, platform::Share::Read);
+    if (created != platform::kInvalidFile) {
+      platform::CloseHandle(created);
+      const platform::FileHandle reopened = platform::CreateFile(
+          name, platform::Disposition::OpenExisting, platform::Share::Read);
+      if (reopened == platform::kInvalidFile) {
+        // The name is ours alone; leave no empty file behind and no name
+        // that a later Destroy could take for its own.
+        platform::DeleteFile(name);
+        n.fileName.clear();
+        return 1;
+      }
+      n.file = reopened;
+      return 0;
+    }
+
+    const std::uint32_t error = platform::GetLastError();
+    if (error != platform::kErrorFileExists) {
+      WriteLog(L"CreateFile() function fail", error, 1);
+      return 1;
+    }
+  }
+  return 1;
+}
