@@ -81,9 +81,9 @@ void FinalFormula(DecNumber& a, DecNumber& b, DecNumber& t) {
 void SpillToDisk(DecNumber& result, const Digit* filler) {
   if (result.inMemory != 1) return;
   AppendDigits(result, 0, kFillerDigits - 1, filler);
-  // Without an open file the append has failed and said so; there is
-  // nothing to flush.
-  if (result.file == platform::kInvalidFile) return;
+  // A spill that failed has said so and left the digits in memory; there is
+  // nothing on disk to flush.
+  if (result.inMemory != 0 || result.file == platform::kInvalidFile) return;
   if (!platform::FlushFileBuffers(result.file)) {
     WriteLog(L"FlushFileBuffers() function fail", platform::GetLastError(), 1);
   }
