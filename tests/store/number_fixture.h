@@ -1,0 +1,162 @@
+// Scaffolding shared by the number and digit-access tests: a scratch
+// directory, a captured log and a fresh pool per test, plus ways to build
+// numbers in each storage state and to look at what they hold.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "platform/fault.h"
+#include "platform/platform.h"
+#include "store/dec_number.h"
+#include "store/digits.h"
+#include "store/work_pool.h"
+#include "tests/support/fixtures.h"
+
+namespace storetest {
+
+using Bytes = std::vector<Digit>;
+
+// Holds every free block of a kind until destroyed (or Release()d), so that
+// the code under test finds none.
+class BlockHog {
+ public:
+  explicit BlockHog(int kind) : kind_(kind) {
+    const std::uint32_t count =
+        kind == SmallBlock ? kSmallBlockCount : kLargeBlockCount;
+    while (testsupport::PoolScope::Held(kind) < count) {
+      held_.push_back(TakeBlock(kind));
+    }
+  }
+  ~BlockHog() { Release(); }
+  BlockHog(const BlockHog&) = delete;
+  BlockHog& operator=(const BlockHog&) = delete;
+  void Release() {
+    for (Digit* block : held_) GiveBackBlock(block, kind_);
+    held_.clear();
+  }
+
+ private:
+  int kind_;
+  std::vector<Digit*> held_;
+};
+
+// Replaces one entry of the platform table for the life of the object.
+template <typename Fn>
+class TableEntry {
+ public:
+  TableEntry(Fn& entry, Fn replacement) : entry_(entry), saved_(entry) {
+    entry_ = replacement;
+  }
+  ~TableEntry() { entry_ = saved_; }
+  TableEntry(const TableEntry&) = delete;
+  TableEntry& operator=(const TableEntry&) = delete;
+
+ private:
+  Fn& entry_;
+  Fn saved_;
+};
+
+// Distinct, recognisable digit bytes: values 0 ... 9 and a few outside that
+// range, since the store copies digits as opaque bytes.
+inline Bytes Pattern(std::uint32_t count, int salt = 0) {
+  Bytes bytes(count);
+  for (std::uint32_t i = 0; i < count; ++i) {
+    bytes[i] = static_cast<Digit>((i * 7 + i / 13 + salt) % 23 - 9);
+  }
+  return bytes;
+}
+
+inline std::wstring TempName(int value) {
+  wchar_t name[32];
+  std::swprintf(name, sizeof name / sizeof name[0], L"Temp%05d.by", value);
+  return name;
+}
+
+inline std::string Narrow(const std::wstring& text) {
+  return testsupport::Narrow(text);
+}
+
+class NumberTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    EXPECT_TRUE(TempFiles().empty()) << "temporary files left behind";
+  }
+
+  // Names of the temporary number files in the scratch directory.
+  std::vector<std::string> TempFiles() const {
+    std::vector<std::string> names;
+    for (const std::string& name : scratch_.Files()) {
+      if (name.rfind("Temp", 0) == 0) names.push_back(name);
+    }
+    return names;
+  }
+
+  bool FileExists(const std::wstring& name) const {
+    for (const std::string& file : scratch_.Files()) {
+      if (file == Narrow(name)) return true;
+    }
+    return false;
+  }
+
+  // The whole content of a number's temporary file, read beside its handle.
+  Bytes FileBytes(const DecNumber& n) const {
+    const std::string raw =
+        testsupport::ReadBytes(scratch_.path() / Narrow(n.fileName));
+    return Bytes(raw.begin(), raw.end());
+  }
+
+  // The first `length` bytes of storage, wherever they are.
+  Bytes Storage(const DecNumber& n) const {
+    if (n.inMemory == 1) return Bytes(n.block, n.block + n.length);
+    Bytes bytes = FileBytes(n);
+    EXPECT_GE(bytes.size(), n.length);
+    bytes.resize(n.length);
+    return bytes;
+  }
+
+  // Appends `bytes` in windows of at most 100, as the arithmetic does.
+  static void AppendAll(DecNumber& n, const Bytes& bytes) {
+    for (std::size_t at = 0; at < bytes.size(); at += kSmallBlockBytes) {
+      const auto count = static_cast<std::uint32_t>(
+          std::min<std::size_t>(kSmallBlockBytes, bytes.size() - at));
+      ASSERT_EQ(AppendDigits(n, 0, count - 1, bytes.data() + at), 0);
+    }
+  }
+
+  // A number made while no LargeBlock was free: it lives in a file only.
+  static void ConstructFileOnly(DecNumber& n) {
+    BlockHog hog(LargeBlock);
+    Construct(n);
+  }
+
+  // Messages written since `mark` records were in the log.
+  std::vector<std::string> MessagesSince(std::size_t mark) const {
+    const std::vector<std::string> all = log_.Messages();
+    if (mark >= all.size()) return {};
+    return std::vector<std::string>(all.begin() + mark, all.end());
+  }
+  std::vector<LogRecord> RecordsSince(std::size_t mark) const {
+    const std::vector<LogRecord> all = log_.Records();
+    if (mark >= all.size()) return {};
+    return std::vector<LogRecord>(all.begin() + mark, all.end());
+  }
+  std::size_t Mark() const { return log_.Records().size(); }
+
+  std::uint8_t UseCount(const Digit* block) const {
+    const auto k = static_cast<std::uint32_t>((workPool.end - block) /
+                                              kLargeBlockBytes);
+    return workPool.useCount[kSmallBlockCount + kLargeBlockCount - k];
+  }
+
+  testsupport::ScratchDir scratch_;
+  testsupport::LogCapture log_;
+  testsupport::PoolScope pool_;
+};
+
+}  // namespace storetest
