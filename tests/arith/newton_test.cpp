@@ -1,0 +1,282 @@
+#include "arith/newton.h"
+
+#include <gtest/gtest.h>
+
+#include "arith/additive.h"
+#include "fft/fft_tables.h"
+#include "tests/arith/arith_support.h"
+
+namespace {
+
+using arithtest::ArithTest;
+using arithtest::Digits;
+using arithtest::Make;
+using arithtest::Padded;
+using arithtest::Parse;
+using arithtest::Read;
+
+using Strings = std::vector<std::string>;
+
+// The FFT tables on top of the arithmetic fixture.
+class NewtonTest : public ArithTest {
+ protected:
+  void SetUp() override { ASSERT_EQ(InitFftTables(), 0); }
+  void TearDown() override {
+    FreeFftTables();
+    ArithTest::TearDown();
+  }
+
+  // p / q by schoolbook long division: four integer digits, then `fraction`
+  // fraction digits, truncated.
+  static Digits LongDivision(int p, int q, std::size_t fraction) {
+    Digits digits;
+    int whole = p / q;
+    for (int weight = 1000; weight > 0; weight /= 10) {
+      digits.push_back(whole / weight % 10);
+    }
+    int remainder = p % q;
+    for (std::size_t k = 0; k < fraction; ++k) {
+      remainder *= 10;
+      digits.push_back(remainder / q);
+      remainder %= q;
+    }
+    return digits;
+  }
+
+  // Index of the leading digit of |a - b|, or -1 when they are equal.
+  static int LeadingDifference(const DecNumber& a, const DecNumber& b) {
+    auto difference = DecSub(a, b);
+    EXPECT_EQ(DecNormalize(*difference), 0);
+    const Digits digits = Read(*difference);
+    for (std::size_t j = 0; j < digits.size(); ++j) {
+      if (digits[j] != 0) return static_cast<int>(j);
+    }
+    return -1;
+  }
+
+  // The normalised digits of a positive result.
+  static Digits Normalized(DecNumber& n) {
+    EXPECT_EQ(DecNormalize(n), 0);
+    return Read(n);
+  }
+
+  static Digits Head(const Digits& digits, std::size_t count) {
+    return Digits(digits.begin(), digits.begin() + std::min(count, digits.size()));
+  }
+};
+
+class DecLeadDigitTest : public NewtonTest {};
+
+TEST_F(DecLeadDigitTest, FindsTheFirstNonZeroDigitOfTheTopWindow) {
+  std::int8_t d = 0;
+  std::uint32_t z = 0;
+  auto small = Make("0.007");
+  EXPECT_EQ(DecLeadDigit(*small, d, z), 0);
+  EXPECT_EQ(d, 7);
+  EXPECT_EQ(z, 6u);
+
+  auto negative = Make(Digits{0, 0, 0, 0, -3, 9});
+  EXPECT_EQ(DecLeadDigit(*negative, d, z), 0);
+  EXPECT_EQ(d, -3);
+  EXPECT_EQ(z, 4u);
+
+  Digits deep(100, 0);
+  deep[99] = 4;
+  auto last = Make(deep);
+  EXPECT_EQ(DecLeadDigit(*last, d, z), 0);
+  EXPECT_EQ(d, 4);
+  EXPECT_EQ(z, 99u);
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(DecLeadDigitTest, NumbersWithoutALeadingDigit) {
+  std::int8_t d = 5;
+  std::uint32_t z = 5;
+  ScopedNumber empty;
+  EXPECT_EQ(DecLeadDigit(*empty, d, z), 0);
+  EXPECT_EQ(d, 0);
+  EXPECT_EQ(z, 10000u);
+
+  // A digit below the top window is not looked for.
+  Digits deep(200, 0);
+  deep[100] = 1;
+  auto zeroTop = Make(deep);
+  d = 5;
+  z = 5;
+  EXPECT_EQ(DecLeadDigit(*zeroTop, d, z), 0);
+  EXPECT_EQ(d, 0);
+  EXPECT_EQ(z, 10000u);
+}
+
+TEST_F(DecLeadDigitTest, PresetsWhenMostSignificantFirstOrNoSmallBlock) {
+  std::int8_t d = 0;
+  std::uint32_t z = 0;
+  auto n = Make("0.007");
+  ASSERT_EQ(ReverseDigits(*n), 0);
+  EXPECT_EQ(DecLeadDigit(*n, d, z), 0);
+  EXPECT_EQ(d, 1);
+  EXPECT_EQ(z, 1u);
+  EXPECT_TRUE(Messages().empty());
+  ASSERT_EQ(ReverseDigits(*n), 0);
+
+  arithtest::SmallBlocksHeld busy;
+  d = 0;
+  z = 0;
+  EXPECT_EQ(DecLeadDigit(*n, d, z), 1);
+  EXPECT_EQ(d, 1);
+  EXPECT_EQ(z, 1u);
+  EXPECT_EQ(Messages(), (Strings{"LocalAlloc() function fail 1",
+                                 "LocalAlloc() function fail"}));
+}
+
+class DivFirstEstimateTest : public NewtonTest {
+ protected:
+  // The estimate's digits by index, or nothing when there is none.
+  Digits Estimate(const DecNumber& x, int expectedResult = 0) {
+    ScopedNumber r;
+    EXPECT_EQ(FirstEstimate(x, *r, zeros_), expectedResult);
+    EXPECT_EQ(r->digitOrder, LeastSignificantFirst);
+    return Read(*r);
+  }
+
+  Digits Estimate(const std::string& x) { return Estimate(*Make(x)); }
+
+ private:
+  const Digit zeros_[100] = {};
+};
+
+TEST_F(DivFirstEstimateTest, OneDigitTimesAPowerOfTen) {
+  // 8 - z digits, e = 10 / d at index 7 - z.
+  EXPECT_EQ(Estimate("1"), (Digits{0, 0, 0, 0, 10}));
+  EXPECT_EQ(Estimate("0.5"), (Digits{0, 0, 0, 2}));
+  EXPECT_EQ(Estimate("3"), (Digits{0, 0, 0, 0, 3}));
+  EXPECT_EQ(Estimate("0.007"), (Digits{0, 1}));
+  EXPECT_EQ(Estimate("0.25"), (Digits{0, 0, 0, 5}));
+  EXPECT_EQ(Estimate("0.4"), (Digits{0, 0, 0, 2}));
+  EXPECT_EQ(Estimate("0.6"), (Digits{0, 0, 0, 1}));
+  EXPECT_EQ(Estimate("1.99"), (Digits{0, 0, 0, 0, 10}));
+  EXPECT_EQ(Estimate("42"), (Digits{0, 0, 0, 0, 0, 2}));
+}
+
+TEST_F(DivFirstEstimateTest, LeadingDigitAtSevenOrBelowGivesOneDigit) {
+  EXPECT_EQ(Estimate("0.0001"), (Digits{10}));
+  EXPECT_EQ(Estimate("0.00002"), (Digits{5}));
+}
+
+TEST_F(DivFirstEstimateTest, NegativeLeadingDigitKeepsItsSign) {
+  // 10 / -4 truncates to -2.
+  EXPECT_EQ(Estimate(*Make(Digits{0, 0, 0, 0, -4, 7})), (Digits{0, 0, 0, -2}));
+}
+
+TEST_F(DivFirstEstimateTest, ZeroDivisorGetsNoEstimate) {
+  ScopedNumber empty;
+  EXPECT_EQ(Estimate(*empty, 1), Digits{});
+  Digits deep(150, 0);
+  deep[120] = 3;
+  EXPECT_EQ(Estimate(*Make(deep), 1), Digits{});
+}
+
+TEST_F(DivFirstEstimateTest, ProbeWithoutSmallBlockStartsFromAHundredth) {
+  auto x = Make("0.5");
+  arithtest::SmallBlocksHeld busy;
+  EXPECT_EQ(Estimate(*x), (Digits{0, 0, 0, 0, 0, 0, 10}));
+  EXPECT_EQ(Messages(), (Strings{"LocalAlloc() function fail 1",
+                                 "LocalAlloc() function fail"}));
+}
+
+class DivUseNewtonTest : public NewtonTest {};
+
+TEST_F(DivUseNewtonTest, OneThirdToAllButTheLastTenDigits) {
+  auto one = Make("1");
+  auto three = Make("3");
+  auto quotient = DivUseNewton(*one, *three);
+  EXPECT_EQ(quotient->length, 9997u);
+  EXPECT_EQ(quotient->digitOrder, LeastSignificantFirst);
+  EXPECT_EQ(Head(Normalized(*quotient), 4 + 9983),
+            LongDivision(1, 3, 9983));
+  EXPECT_EQ(Read(*one), Parse("1"));
+  EXPECT_EQ(Read(*three), Parse("3"));
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(DivUseNewtonTest, DividendScalesTheReciprocal) {
+  auto y = Make("22");
+  auto x = Make("7");
+  auto quotient = DivUseNewton(*y, *x);
+  EXPECT_EQ(Head(Normalized(*quotient), 4 + 9983), LongDivision(22, 7, 9983));
+}
+
+TEST_F(DivUseNewtonTest, DivisorBelowOne) {
+  // 0.23 leads with 2: the start 5 has x R = 1.15.
+  auto y = Make("0.5");
+  auto x = Make("0.23");
+  auto quotient = DivUseNewton(*y, *x);
+  EXPECT_EQ(Head(Normalized(*quotient), 4 + 9983), LongDivision(50, 23, 9983));
+}
+
+TEST_F(DivUseNewtonTest, RunsExactlyFifteenIterations) {
+  // From R = 1 the error 1 - 1.99 R = -0.99 is squared by every iteration,
+  // so after 15 of them R = (1 - 0.99^32768) / 1.99, short of 100/199 by
+  // 4.7e-144: the difference leads at index 3 + 144. Fourteen iterations
+  // would leave it at index 75, sixteen at index 290.
+  auto one = Make("1");
+  auto x = Make("1.99");
+  auto quotient = DivUseNewton(*one, *x);
+  auto exact = Make(LongDivision(100, 199, 9993));
+  EXPECT_EQ(LeadingDifference(*exact, *quotient), 147);
+}
+
+TEST_F(DivUseNewtonTest, ZeroDivisorGivesAnEmptyNumberAndARecord) {
+  auto one = Make("1");
+  ScopedNumber empty;
+  const std::uint32_t large = testsupport::PoolScope::Held(LargeBlock);
+  EXPECT_EQ(DivUseNewton(*one, *empty)->length, 0u);
+  Digits deep(300, 0);
+  deep[200] = 7;
+  auto zeroTop = Make(deep);
+  EXPECT_EQ(DivUseNewton(*one, *zeroTop)->length, 0u);
+  EXPECT_EQ(Messages(), (Strings{"Error:Divide by zero", "Error:Divide by zero"}));
+  for (const LogRecord& record : Records()) {
+    EXPECT_EQ(record.comCode, 0u);
+    EXPECT_EQ(record.externalCode, 1u);
+  }
+  EXPECT_EQ(testsupport::PoolScope::Held(SmallBlock), 0u);
+  EXPECT_EQ(testsupport::PoolScope::Held(LargeBlock), large + 1);
+}
+
+TEST_F(DivUseNewtonTest, WithoutSmallBlockGivesAnEmptyNumber) {
+  auto one = Make("1");
+  auto three = Make("3");
+  arithtest::SmallBlocksHeld busy;
+  const std::uint32_t large = testsupport::PoolScope::Held(LargeBlock);
+  EXPECT_EQ(DivUseNewton(*one, *three)->length, 0u);
+  EXPECT_EQ(Messages(), (Strings{"LocalAlloc() function fail 1",
+                                 "LocalAlloc() function fail"}));
+  EXPECT_EQ(testsupport::PoolScope::Held(LargeBlock), large);
+}
+
+class SqrtUseHeronTest : public NewtonTest {};
+
+TEST_F(SqrtUseHeronTest, RootOfOneStaysExactlyOne) {
+  auto one = Make("1");
+  auto root = SqrtUseHeron(*one);
+  EXPECT_EQ(root->digitOrder, LeastSignificantFirst);
+  const Digits digits = Read(*root);
+  ASSERT_GE(digits.size(), 4u);
+  EXPECT_EQ(digits, Padded({0, 0, 0, 1}, digits.size()));
+  EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(SqrtUseHeronTest, RunsExactlyFifteenIterations) {
+  // From 1 towards 0.2 Heron's iteration first nearly halves, then doubles
+  // the correct digits: after 15 iterations R - 0.2 = 2.8e-5771, leading at
+  // index 3 + 5771. Fourteen iterations would leave 3.3e-2886; a sixteenth
+  // would reach the precision of the divisions.
+  auto a = Make("0.04");
+  auto root = SqrtUseHeron(*a);
+  auto exact = Make("0.2");
+  EXPECT_EQ(LeadingDifference(*root, *exact), 5774);
+  EXPECT_EQ(Read(*a), Parse("0.04"));
+}
+
+}  // namespace
