@@ -1,0 +1,213 @@
+// Set-up and release of the FFT buffers and the table of roots of unity.
+#include "fft/fft_tables.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <set>
+#include <vector>
+
+#include "platform/fault.h"
+#include "platform/platform.h"
+#include "tests/fft/fft_support.h"
+#include "tests/support/fixtures.h"
+
+namespace {
+
+using platform::Call;
+using platform::Fault;
+using platform::FaultInjector;
+
+std::uint64_t Bits(double value) {
+  std::uint64_t bits;
+  std::memcpy(&bits, &value, sizeof bits);
+  return bits;
+}
+
+// Watches the memory calls above whatever table is in force (a fault
+// injector included): every request with its flags and size, and the
+// blocks still held.
+class MemoryWatch {
+ public:
+  struct Request {
+    std::uint32_t flags;
+    std::size_t bytes;
+    bool granted;
+  };
+
+  MemoryWatch() : saved_(platform::calls) {
+    current_ = this;
+    platform::calls.localAlloc = &Alloc;
+    platform::calls.localFree = &Free;
+  }
+  ~MemoryWatch() {
+    platform::calls.localAlloc = saved_.localAlloc;
+    platform::calls.localFree = saved_.localFree;
+    current_ = nullptr;
+  }
+  MemoryWatch(const MemoryWatch&) = delete;
+  MemoryWatch& operator=(const MemoryWatch&) = delete;
+
+  const std::vector<Request>& requests() const { return requests_; }
+  const std::set<void*>& held() const { return held_; }
+  std::size_t frees() const { return frees_; }
+  std::vector<void*> freeOrder() const { return freeOrder_; }
+
+ private:
+  static void* Alloc(std::uint32_t flags, std::size_t bytes) {
+    void* block = current_->saved_.localAlloc(flags, bytes);
+    current_->requests_.push_back({flags, bytes, block != nullptr});
+    if (block != nullptr) current_->held_.insert(block);
+    return block;
+  }
+  static void Free(void* block) {
+    ++current_->frees_;
+    current_->freeOrder_.push_back(block);
+    EXPECT_EQ(current_->held_.erase(block), 1u) << "freed a block not held";
+    current_->saved_.localFree(block);
+  }
+
+  static inline MemoryWatch* current_ = nullptr;
+  platform::Calls saved_;
+  std::vector<Request> requests_;
+  std::set<void*> held_;
+  std::size_t frees_ = 0;
+  std::vector<void*> freeOrder_;
+};
+
+bool TablesEmpty() {
+  return fftTables.spectrumA == nullptr && fftTables.spectrumB == nullptr &&
+         fftTables.twiddleTable == nullptr &&
+         fftTables.stagingBuffer == nullptr && fftTables.maxFftSize == 0;
+}
+
+class FftTablesTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    FreeFftTables();
+    EXPECT_TRUE(TablesEmpty());
+  }
+  testsupport::ScratchDir scratch_;
+  testsupport::LogCapture log_;
+};
+
+TEST_F(FftTablesTest, SetUpAsksForFourFixedBlocksInOrderAndReleasesThem) {
+  MemoryWatch watch;
+  ASSERT_TRUE(TablesEmpty());
+  ASSERT_EQ(InitFftTables(), 0);
+
+  ASSERT_EQ(watch.requests().size(), 4u);
+  const std::size_t sizes[4] = {2097152, 2097152, 1048576, 2097152};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(watch.requests()[i].flags, platform::kAllocFixed) << i;
+    EXPECT_EQ(watch.requests()[i].bytes, sizes[i]) << i;
+  }
+  EXPECT_EQ(fftTables.maxFftSize, 131072);
+  EXPECT_EQ(watch.held().size(), 4u);
+  EXPECT_EQ(watch.held().count(fftTables.spectrumA), 1u);
+  EXPECT_EQ(watch.held().count(fftTables.spectrumB), 1u);
+  EXPECT_EQ(watch.held().count(fftTables.twiddleTable), 1u);
+  EXPECT_EQ(watch.held().count(fftTables.stagingBuffer), 1u);
+
+  const std::vector<void*> expectedOrder = {
+      fftTables.twiddleTable, fftTables.spectrumA, fftTables.spectrumB,
+      fftTables.stagingBuffer};
+  FreeFftTables();
+  EXPECT_EQ(watch.freeOrder(), expectedOrder);
+  EXPECT_TRUE(watch.held().empty());
+  // Released tables cannot be reached any more, and multiplying is refused
+  // again.
+  EXPECT_TRUE(TablesEmpty());
+  FreeFftTables();
+  EXPECT_EQ(watch.frees(), 4u);
+  EXPECT_TRUE(log_.Records().empty());
+}
+
+TEST_F(FftTablesTest, SetUpAgainAfterReleaseWorksAndTwiceInARowHoldsOneSet) {
+  MemoryWatch watch;
+  ASSERT_EQ(InitFftTables(), 0);
+  ASSERT_EQ(InitFftTables(), 0);
+  EXPECT_EQ(watch.requests().size(), 4u) << "a second set-up leaked the first";
+  FreeFftTables();
+  ASSERT_EQ(InitFftTables(), 0);
+  EXPECT_EQ(fftTables.maxFftSize, 131072);
+  EXPECT_EQ(fftTables.twiddleTable[32768].im, 1.0);
+  FreeFftTables();
+  EXPECT_TRUE(watch.held().empty());
+}
+
+TEST_F(FftTablesTest, AnyOneRequestFailingLeavesNothingHeldAndNoRecord) {
+  for (std::uint32_t failing = 1; failing <= 4; ++failing) {
+    SCOPED_TRACE(failing);
+    FaultInjector injector;
+    Fault fault;
+    fault.call = Call::LocalAlloc;
+    fault.occurrence = failing;
+    fault.errorCode = 8;
+    injector.Arm(fault);
+    MemoryWatch watch;
+
+    EXPECT_EQ(InitFftTables(), 3);
+    // All four were asked for although one failed.
+    EXPECT_EQ(injector.Count(Call::LocalAlloc), 4u);
+    EXPECT_EQ(injector.Injected(), 1u);
+    ASSERT_EQ(watch.requests().size(), 4u);
+    EXPECT_FALSE(watch.requests()[failing - 1].granted);
+    EXPECT_EQ(injector.Count(Call::LocalFree), 3u);
+    EXPECT_TRUE(watch.held().empty());
+    EXPECT_TRUE(TablesEmpty());
+  }
+  EXPECT_TRUE(log_.Records().empty());
+}
+
+TEST_F(FftTablesTest, EveryRequestFailingReturnsThreeAndFreesNothing) {
+  FaultInjector injector;
+  Fault fault;
+  fault.call = Call::LocalAlloc;
+  fault.persistent = true;
+  injector.Arm(fault);
+  EXPECT_EQ(InitFftTables(), 3);
+  EXPECT_EQ(injector.Count(Call::LocalAlloc), 4u);
+  EXPECT_EQ(injector.Count(Call::LocalFree), 0u);
+  EXPECT_TRUE(TablesEmpty());
+}
+
+TEST_F(FftTablesTest, TellingRowsOfTheTwiddleTableMatchBitForBit) {
+  ASSERT_EQ(InitFftTables(), 0);
+  const FftComplex* t = fftTables.twiddleTable;
+  struct Row {
+    std::int32_t k;
+    double re;
+    double im;
+  };
+  const Row rows[] = {
+      {0, 1.0, 0.0},
+      {1, 0.9999999988510269, 4.793689960306688e-05},
+      {16384, 0.7071067811865476, 0.7071067811865475},
+      {32768, 6.123233995736766e-17, 1.0},
+      {65535, -0.9999999988510269, 4.7936899603111124e-05},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(Bits(t[row.k].re), Bits(row.re)) << "re of entry " << row.k;
+    EXPECT_EQ(Bits(t[row.k].im), Bits(row.im)) << "im of entry " << row.k;
+  }
+}
+
+TEST_F(FftTablesTest, EveryEntryIsTheLibraryCosineAndSineOfItsRoundedAngle) {
+  // A recurrence or a float angle would drift away from these.
+  ASSERT_EQ(InitFftTables(), 0);
+  const double step = 3.141592653589793 / 65536;
+  std::int32_t mismatches = 0;
+  for (std::int32_t k = 0; k < kTwiddleCount; ++k) {
+    const double theta = k * step;
+    if (Bits(fftTables.twiddleTable[k].re) != Bits(std::cos(theta)) ||
+        Bits(fftTables.twiddleTable[k].im) != Bits(std::sin(theta))) {
+      ++mismatches;
+    }
+  }
+  EXPECT_EQ(mismatches, 0);
+}
+
+}  // namespace
