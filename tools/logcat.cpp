@@ -30,7 +30,7 @@ std::string Printable(const std::wstring& text) {
       }
     }
     if ((c >= 0xd800 && c < 0xe000) || c > 0x10ffff) c = 0xfffd;
-    char escaped[8];
+    char escaped[16];
     if (c == '\r') {
       out += "\\r";
     } else if (c == '\n') {

@@ -1,0 +1,34 @@
+# The front door; README.md explains the commands. All builds go to build/.
+#   make run     build the program, run it once, show its exit code and log
+#   make check   install what is missing, build everything, run every test
+SHELL := /bin/bash
+
+.PHONY: help run run-win64 check check-native check-asan check-win64 \
+        check-win32 deps clean
+
+help:
+	@echo "make run      build and run Tavrex once; print its exit code, time and log"
+	@echo "make check    install missing packages, build and test everything"
+	@echo "make run-win64                 the same run with the x86-64 Windows build under Wine"
+	@echo "make check-native|check-asan|check-win64|check-win32   one part of make check"
+	@echo "make clean    remove build/"
+
+run:
+	@tools/run.sh native
+
+run-win64:
+	@tools/run.sh win64
+
+check: deps
+	@tools/check.sh
+
+check-native check-asan check-win64 check-win32:
+	@tools/check.sh $(patsubst check-%,%,$@)
+
+deps:
+	@tools/install-deps.sh
+
+clean:
+	rm -rf build
+
+# Benchmarks (bench/): `make bench` and `make sweep` belong here.

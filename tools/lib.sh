@@ -1,0 +1,72 @@
+# Shared by the front-door scripts: where the builds live and how each one
+# is configured and built. Sourced, not run.
+
+ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+BUILD=$ROOT/build
+JOBS=${JOBS:-2}
+WINE=${WINE:-/usr/lib/wine/wine64}
+WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
+
+# CMake options of each build directory under build/.
+build_options() {
+  case $1 in
+    # The test builds keep assertions on.
+    native) echo "-DCMAKE_BUILD_TYPE=Debug" ;;
+    asan) echo "-DCMAKE_BUILD_TYPE=Debug -DTAVREX_SANITIZE=ON" ;;
+    release) echo "-DCMAKE_BUILD_TYPE=Release" ;;
+    win64) echo "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake" \
+                "-DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2" \
+                "-DCMAKE_C_FLAGS_RELEASE=-O2" ;;
+    # The shipped 32-bit program: a plain release build.
+    win32) echo "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-i686.cmake" \
+                "-DCMAKE_BUILD_TYPE=Release" ;;
+    *) echo "unknown build $1" >&2; return 1 ;;
+  esac
+}
+
+# build NAME [TARGET...]: configures build/NAME if needed and builds the
+# targets (all by default). Compiler output is kept in build/NAME.log and
+# shown; progress lines are not. Returns non-zero when the build fails.
+build() {
+  local name=$1; shift
+  local dir=$BUILD/$name log=$BUILD/$name.log
+  local options
+  options=$(build_options "$name") || return 1
+  mkdir -p "$BUILD"
+  # shellcheck disable=SC2086
+  if ! cmake -S "$ROOT" -B "$dir" -G Ninja -Wno-dev $options >"$log" 2>&1; then
+    sed 's/^/   | /' "$log"
+    echo "   cmake could not configure build/$name (log: build/$name.log)"
+    return 1
+  fi
+  local targets=()
+  [ $# -gt 0 ] && targets=(--target "$@")
+  cmake --build "$dir" -j "$JOBS" "${targets[@]}" -- --quiet >"$log" 2>&1
+  local status=$?
+  if [ -s "$log" ]; then sed 's/^/   | /' "$log" | head -n 150; fi
+  return $status
+}
+
+# Warnings that the compiler raised in the project's own sources during the
+# last build of NAME.
+own_warnings() {
+  grep -E "^($ROOT/|\.\./\.\./)?(app|store|arith|fft|log|platform|tests|tools|bench)/[^:]*:[0-9]+:[0-9]+: warning:" \
+    "$BUILD/$1.log" 2>/dev/null | sort -u
+}
+
+# The Wine prefix of the x86-64 build, created on first use.
+wine_env() {
+  export WINEPREFIX=$BUILD/win64/wine-prefix
+  export WINEDEBUG=-all
+  # No Mono or Gecko install prompts, no windows.
+  export WINEDLLOVERRIDES="mscoree,mshtml="
+  unset DISPLAY WAYLAND_DISPLAY
+}
+
+wine_prefix() {
+  wine_env
+  [ -f "$WINEPREFIX/system.reg" ] && return 0
+  mkdir -p "$WINEPREFIX"
+  "$WINE" wineboot --init >"$BUILD/win64/wineboot.log" 2>&1 &&
+    "$WINESERVER" -w
+}
