@@ -1,6 +1,7 @@
 #include "tools/pe_image.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <regex>
 
@@ -59,6 +60,34 @@ bool RvaToOffset(const Bytes& in, const std::vector<Section>& sections,
     return in.Has(offset, count);
   }
   return false;
+}
+
+// The names of the imported DLLs: import descriptors of 20 bytes, the name's
+// RVA at 12, up to an all-zero descriptor.
+bool ReadImports(const Bytes& in, const std::vector<Section>& sections,
+                 std::uint32_t rva, std::vector<std::string>& names,
+                 std::string& error) {
+  for (std::uint32_t i = 0;; ++i) {
+    std::uint64_t at = 0;
+    if (i == 256 || !RvaToOffset(in, sections, rva + 20 * i, 20, at)) {
+      error = "import directory at RVA " + Hex(rva) + " is damaged";
+      return false;
+    }
+    const std::uint32_t nameRva = in.U32(at + 12);
+    if (nameRva == 0) return true;
+    std::string name;
+    for (std::uint32_t k = 0;; ++k) {
+      std::uint64_t c = 0;
+      if (k == 256 || !RvaToOffset(in, sections, nameRva + k, 1, c)) {
+        error = "import name at RVA " + Hex(nameRva) + " is damaged";
+        return false;
+      }
+      const char unit = in.Slice(c, 1)[0];
+      if (unit == '\0') break;
+      name += unit;
+    }
+    names.push_back(name);
+  }
 }
 
 // A crafted tree may share subdirectories; this caps the work.
@@ -177,27 +206,35 @@ bool ParseImage(const std::string& bytes, Image& image, std::string& error) {
     sections.push_back({in.U32(at + 12), in.U32(at + 16), in.U32(at + 20)});
   }
 
-  // The resource directory is data directory 2; an image may have none.
-  if (directoryCount < 3 || optionalSize < directories - optional + 24) {
-    return true;
+  // Data directory 1 holds the imports, 2 the resources; either may be
+  // absent.
+  auto directory = [&](std::uint32_t index, std::uint32_t& rva,
+                       std::uint32_t& size) {
+    rva = size = 0;
+    if (directoryCount <= index ||
+        optionalSize < directories - optional + 8 * (index + 1)) {
+      return;
+    }
+    rva = in.U32(directories + 8 * index);
+    size = in.U32(directories + 8 * index + 4);
+  };
+  std::uint32_t rva = 0, size = 0;
+  directory(1, rva, size);
+  if (rva != 0 && !ReadImports(in, sections, rva, image.imports, error)) {
+    return false;
   }
-  const std::uint32_t resourceRva = in.U32(directories + 16);
-  const std::uint32_t resourceSize = in.U32(directories + 20);
-  if (resourceRva == 0) return true;
+  directory(2, rva, size);
+  if (rva == 0) return true;
   std::uint64_t base = 0;
-  if (!RvaToOffset(in, sections, resourceRva, std::min(resourceSize, 16u),
-                   base)) {
-    error = "resource directory at RVA " + Hex(resourceRva) +
-            " lies outside the file";
+  if (!RvaToOffset(in, sections, rva, std::min(size, 16u), base)) {
+    error = "resource directory at RVA " + Hex(rva) + " lies outside the file";
     return false;
   }
   // Entries may lie anywhere in the section after the root directory.
   std::uint64_t limit = in.size() - base;
   for (const Section& s : sections) {
-    if (resourceRva >= s.virtualAddress &&
-        resourceRva - s.virtualAddress < s.rawSize) {
-      limit = std::min<std::uint64_t>(limit,
-                                      s.rawSize - (resourceRva - s.virtualAddress));
+    if (rva >= s.virtualAddress && rva - s.virtualAddress < s.rawSize) {
+      limit = std::min<std::uint64_t>(limit, s.rawSize - (rva - s.virtualAddress));
     }
   }
   std::uint32_t path[3] = {0, 0, 0};
@@ -396,6 +433,7 @@ std::vector<std::string> Describe(const Image& image) {
                   (image.magic == kMagicPe32 ? " (PE32)" : " (PE32+)"));
   facts.push_back("machine " + Hex(image.machine));
   facts.push_back("subsystem " + std::to_string(image.subsystem));
+  for (const std::string& name : image.imports) facts.push_back("imports " + name);
   for (const Resource& r : image.resources) {
     facts.push_back("resource type " + std::to_string(r.type) + " id " +
                     std::to_string(r.id) + " language " + Hex(r.language) +
@@ -491,6 +529,15 @@ std::vector<std::string> CheckTavrexImage(const std::string& bytes,
   }
   if ((image.characteristics & 0x2000) != 0) {
     problems.push_back("image is a DLL");
+  }
+  // Statically linked: nothing beyond the system's kernel and C runtime, so
+  // that the program starts on a machine without the compiler's DLLs.
+  for (const std::string& name : image.imports) {
+    std::string lower = name;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    if (lower != "kernel32.dll" && lower != "msvcrt.dll") {
+      problems.push_back("imports " + name + ", which is not a system DLL");
+    }
   }
 
   std::vector<const Resource*> versions, manifests;

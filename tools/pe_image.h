@@ -32,6 +32,7 @@ struct Image {
   std::uint16_t characteristics = 0;
   std::uint16_t magic = 0;
   std::uint16_t subsystem = 0;
+  std::vector<std::string> imports;  // names of the imported DLLs
   std::vector<Resource> resources;
 };
 

@@ -1,7 +1,7 @@
 // tavrex-pe-inspect [--target i686|x86_64] FILE
 // Checks that FILE is the Tavrex executable of the target: PE32 (i686) or
-// PE32+ (x86_64), console subsystem, the version record and the asInvoker
-// manifest. Prints what it found; exits 1 when anything is missing or wrong,
+// PE32+ (x86_64), console subsystem, no DLLs but the system's, the version
+// record and the asInvoker manifest. Prints what it found; exits 1 when anything is missing or wrong,
 // 2 on a usage or read error.
 #include <cstdio>
 #include <cstring>
@@ -55,8 +55,8 @@ int main(int argc, char** argv) {
     std::printf("%s: PROBLEM: %s\n", file, problem.c_str());
   }
   if (!problems.empty()) return 1;
-  std::printf("%s: %s console executable with version 1, 0, 0, 5 (080404b0) "
-              "and an asInvoker manifest\n",
+  std::printf("%s: %s console executable, system DLLs only, version "
+              "1, 0, 0, 5 (080404b0), asInvoker manifest\n",
               file, target == pe::Target::I686 ? "PE32 i386" : "PE32+ x86-64");
   return 0;
 }

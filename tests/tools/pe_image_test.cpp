@@ -97,6 +97,7 @@ struct ImageSpec {
   std::uint16_t machine = pe::kMachineI386;
   std::uint16_t subsystem = pe::kSubsystemConsole;
   std::uint16_t characteristics = 0x0102;  // executable, 32-bit
+  std::vector<std::string> imports = {"KERNEL32.dll", "msvcrt.dll"};
   std::vector<pe::Resource> resources = {
       {pe::kResourceVersion, 1, 0x0804, VersionRecord({})},
       {pe::kResourceManifest, 1, 0x0409, kManifest},
@@ -105,9 +106,10 @@ struct ImageSpec {
 
 constexpr std::uint32_t kSectionRva = 0x1000;
 constexpr std::uint32_t kSectionFileOffset = 0x400;
+constexpr std::uint32_t kImportRva = 0x80000;
 
 // The resource tree: type, name and language directories, data entries,
-// then the data, which ends the section with no padding after it.
+// then the data, with no padding after it.
 std::string ResourceSection(const std::vector<pe::Resource>& resources) {
   std::map<std::uint32_t, std::map<std::uint32_t, const pe::Resource*>> tree;
   for (const pe::Resource& r : resources) tree[r.type][r.id] = &r;
@@ -151,6 +153,27 @@ std::string ResourceSection(const std::vector<pe::Resource>& resources) {
   return s;
 }
 
+// Import descriptors, then the DLL names; the last name's terminator ends
+// the section.
+std::string ImportSection(const std::vector<std::string>& dlls) {
+  std::string s(20 * (dlls.size() + 1), '\0');
+  for (std::size_t i = 0; i < dlls.size(); ++i) {
+    Put32(s, 20 * i + 12, kImportRva + static_cast<std::uint32_t>(s.size()));
+    s += dlls[i] + '\0';
+  }
+  return s;
+}
+
+void AddSection(std::string& image, std::uint32_t table, std::uint32_t index,
+                std::uint32_t rva, const std::string& data) {
+  const std::uint32_t header = table + 40 * index;
+  Put32(image, header + 8, static_cast<std::uint32_t>(data.size()));
+  Put32(image, header + 12, rva);
+  Put32(image, header + 16, static_cast<std::uint32_t>(data.size()));
+  Put32(image, header + 20, static_cast<std::uint32_t>(image.size()));
+  image += data;
+}
+
 std::string BuildImage(const ImageSpec& spec) {
   const bool plus = spec.magic == pe::kMagicPe32Plus;
   const std::uint32_t optionalSize = plus ? 240 : 224;
@@ -167,19 +190,22 @@ std::string BuildImage(const ImageSpec& spec) {
   Put16(b, optional, spec.magic);
   Put16(b, optional + 68, spec.subsystem);
   Put32(b, optional + directories - 4, 16);
-  if (spec.resources.empty()) return b;
-
-  const std::string section = ResourceSection(spec.resources);
-  Put16(b, coff + 2, 1);
-  Put32(b, optional + directories + 16, kSectionRva);
-  Put32(b, optional + directories + 20, static_cast<std::uint32_t>(section.size()));
-  const std::uint32_t header = optional + optionalSize;
-  b.replace(header, 6, ".rsrc\0", 6);
-  Put32(b, header + 8, static_cast<std::uint32_t>(section.size()));
-  Put32(b, header + 12, kSectionRva);
-  Put32(b, header + 16, static_cast<std::uint32_t>(section.size()));
-  Put32(b, header + 20, kSectionFileOffset);
-  return b + section;
+  const std::uint32_t table = optional + optionalSize;
+  std::uint32_t sections = 0;
+  if (!spec.resources.empty()) {
+    const std::string section = ResourceSection(spec.resources);
+    Put32(b, optional + directories + 16, kSectionRva);
+    Put32(b, optional + directories + 20, static_cast<std::uint32_t>(section.size()));
+    AddSection(b, table, sections++, kSectionRva, section);
+  }
+  if (!spec.imports.empty()) {
+    const std::string section = ImportSection(spec.imports);
+    Put32(b, optional + directories + 8, kImportRva);
+    Put32(b, optional + directories + 12, static_cast<std::uint32_t>(section.size()));
+    AddSection(b, table, sections++, kImportRva, section);
+  }
+  Put16(b, coff + 2, sections);
+  return b;
 }
 
 bool Mentions(const std::vector<std::string>& problems, const std::string& text) {
@@ -199,6 +225,7 @@ TEST(PeImage, RightImagePassesAndReadsBack) {
   EXPECT_EQ(image.magic, pe::kMagicPe32);
   EXPECT_EQ(image.machine, pe::kMachineI386);
   EXPECT_EQ(image.subsystem, pe::kSubsystemConsole);
+  EXPECT_EQ(image.imports, (std::vector<std::string>{"KERNEL32.dll", "msvcrt.dll"}));
   ASSERT_EQ(image.resources.size(), 2u);
   EXPECT_EQ(image.resources[1].type, pe::kResourceManifest);
   EXPECT_EQ(image.resources[1].data, kManifest);
@@ -283,6 +310,9 @@ TEST(PeImage, EachDefectIsReportedAlone) {
        "0 manifest resources with id 1"},
       {"no version", [](ImageSpec& s) { s.resources.erase(s.resources.begin()); },
        "0 version resources"},
+      {"dynamic runtime",
+       [](ImageSpec& s) { s.imports.push_back("libstdc++-6.dll"); },
+       "imports libstdc++-6.dll, which is not a system DLL"},
   };
   for (const Case& c : cases) {
     ImageSpec spec;
@@ -294,6 +324,7 @@ TEST(PeImage, EachDefectIsReportedAlone) {
   }
   ImageSpec bare;
   bare.resources.clear();
+  bare.imports = {"kernel32.DLL"};
   const auto problems = pe::CheckTavrexImage(BuildImage(bare), pe::Target::I686);
   EXPECT_EQ(problems.size(), 2u);
   EXPECT_TRUE(Mentions(problems, "0 version resources"));
@@ -337,6 +368,10 @@ TEST(PeImage, DamagedFilesAreRejected) {
   std::string loop = good;
   Put32(loop, kSectionFileOffset + 20, 0x80000000u);
   EXPECT_FALSE(pe::ParseImage(loop, image, error));
+
+  // The import names run off the end of the file.
+  EXPECT_FALSE(pe::ParseImage(good.substr(0, good.size() - 1), image, error));
+  EXPECT_NE(error.find("import name"), std::string::npos) << error;
 
   // The first data entry claims more bytes than the section holds.
   std::string huge = good;
