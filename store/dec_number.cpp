@@ -55,7 +55,6 @@ void AssignIntoFile(DecNumber& d, const DecNumber& s) {
 
 void Construct(DecNumber& n) {
   n.fileName.clear();
-  n.block = nullptr;
   n.file = platform::kInvalidFile;
   n.block = TakeBlock(LargeBlock);
   if (n.block != nullptr) {
