@@ -226,6 +226,20 @@ TEST_F(DivUseNewtonTest, RunsExactlyFifteenIterations) {
   EXPECT_EQ(LeadingDifference(*exact, *quotient), 147);
 }
 
+TEST_F(DivUseNewtonTest, FileHeldOperandsGiveTheInMemoryQuotient) {
+  const Digits y = Parse("0.9713");
+  const Digits x = Parse("0.2347");
+  auto memY = Make(y), memX = Make(x);
+  auto fileY = arithtest::MakeInFile(y), fileX = arithtest::MakeInFile(x);
+  ASSERT_EQ(fileX->inMemory, 0);
+  auto inMemory = DivUseNewton(*memY, *memX);
+  auto fromFiles = DivUseNewton(*fileY, *fileX);
+  EXPECT_EQ(fromFiles->length, 9997u);
+  EXPECT_EQ(Read(*fromFiles), Read(*inMemory));
+  EXPECT_EQ(Head(Normalized(*fromFiles), 4 + 9983),
+            LongDivision(9713, 2347, 9983));
+}
+
 TEST_F(DivUseNewtonTest, ZeroDivisorGivesAnEmptyNumberAndARecord) {
   auto one = Make("1");
   ScopedNumber empty;
