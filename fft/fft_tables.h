@@ -27,3 +27,8 @@ std::int32_t InitFftTables();
 // Returns the buffers to the platform, each only if present, in the order
 // twiddleTable, spectrumA, spectrumB, stagingBuffer.
 void FreeFftTables();
+
+// Sine and cosine of 0 <= theta < pi, each the double nearest the true
+// value, from double-double arithmetic alone. Fills the twiddle table where
+// the runtime's own sin and cos are not that accurate.
+void CorrectlyRoundedSinCos(double theta, double& sine, double& cosine);

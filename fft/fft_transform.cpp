@@ -5,7 +5,7 @@
 
 namespace {
 
-bool IsTransformSize(std::int32_t n) {
+[[maybe_unused]] bool IsTransformSize(std::int32_t n) {
   return n >= 2 && n <= fftTables.maxFftSize && (n & (n - 1)) == 0;
 }
 

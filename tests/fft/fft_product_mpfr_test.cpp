@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "fft/fft_multiply.h"
+#include "fft/fft_tables.h"
 #include "tests/fft/fft_support.h"
 #include "tests/support/fixtures.h"
 
@@ -225,6 +227,40 @@ TEST_F(ProductOracleTest, SignedDigitsKeepTheValueBelowTheDroppedPositions) {
     ExpectSameValueBelowTheTop(ffttest::DigitsOf(*MultiplyNumbers(*x, *y)), product);
     ExpectSameValueBelowTheTop(ffttest::DigitsOf(*SquareNumber(*x)), square);
   }
+}
+
+// The sine and cosine that fill the twiddle table where the runtime's own
+// fall short: correctly rounded at every table angle and at random angles
+// across the half circle, those near pi / 2 and pi included.
+TEST(AccurateSineCosineOracle, IsCorrectlyRoundedOverTheHalfCircle) {
+  std::vector<double> angles;
+  for (int k = 0; k < 65536; ++k) angles.push_back(k * (3.141592653589793 / 65536));
+  std::mt19937_64 random(577);
+  std::uniform_real_distribution<double> anywhere(0.0, 3.141592653589793);
+  std::uniform_real_distribution<double> near(-1e-6, 1e-6);
+  for (int i = 0; i < 20000; ++i) angles.push_back(anywhere(random));
+  for (int i = 0; i < 2000; ++i) {
+    angles.push_back(1.5707963267948966 + near(random));
+    angles.push_back(std::min(3.141592653589793 - std::abs(near(random)),
+                              std::nextafter(3.141592653589793, 0.0)));
+  }
+  mpfr_t x, y;
+  mpfr_inits2(53, x, y, static_cast<mpfr_ptr>(nullptr));
+  int wrong = 0;
+  for (double theta : angles) {
+    double sine, cosine;
+    CorrectlyRoundedSinCos(theta, sine, cosine);
+    mpfr_set_d(x, theta, MPFR_RNDN);
+    mpfr_sin(y, x, MPFR_RNDN);
+    const double trueSine = mpfr_get_d(y, MPFR_RNDN);
+    mpfr_cos(y, x, MPFR_RNDN);
+    const double trueCosine = mpfr_get_d(y, MPFR_RNDN);
+    if (sine != trueSine || cosine != trueCosine) {
+      if (++wrong <= 5) ADD_FAILURE() << std::hexfloat << theta;
+    }
+  }
+  mpfr_clears(x, y, static_cast<mpfr_ptr>(nullptr));
+  EXPECT_EQ(wrong, 0);
 }
 
 }  // namespace
