@@ -110,6 +110,17 @@ TEST_F(LifetimeTest, WithoutTheFftMemoryTheRunLogsEntryAndExitAndEndsWith3) {
   EXPECT_TRUE(scratch_.Files().empty());
 }
 
+TEST_F(LifetimeTest, RunProgramStartsRunsAndShutsDown) {
+  FaultInjector faults;
+  faults.Arm(NoMemoryAfterThePool());
+  EXPECT_EQ(RunProgram(), 3);
+  EXPECT_EQ(logFile.handle, platform::kNullFile);
+  EXPECT_EQ(workPool.base, nullptr);
+  EXPECT_EQ(faults.Count(Call::LocalFree), 1u);  // the pool, once
+  EXPECT_EQ(Messages(), (std::vector<std::string>{"Enter _tmain() function",
+                                                  "Exit _tmain() function"}));
+}
+
 TEST_F(LifetimeTest, ALogThatCannotBeOpenedDoesNotChangeTheRun) {
   std::int32_t code = -1;
   {
@@ -191,19 +202,6 @@ TEST_F(LifetimeTest, ThePoolComesBeforeTheLogAndOutlivesIt) {
   EXPECT_EQ(logFile.handle, platform::kNullFile);
   EXPECT_EQ(workPool.base, nullptr);
   EXPECT_EQ(workPool.ready, 0);
-}
-
-TEST_F(LifetimeTest, ARecordAfterShutDownIsLost) {
-  {
-    FaultInjector faults;
-    faults.Arm(NoMemoryAfterThePool());
-    ProcessLifetime lifetime;
-    _tmain();
-  }
-  FaultInjector faults;
-  WriteLog(L"late", 0, 1);
-  EXPECT_EQ(faults.Count(Call::WriteFile), 0u);
-  EXPECT_EQ(Messages().size(), 2u);
 }
 
 TEST_F(LifetimeTest, RunsOnTheSameWeekdayShareAFileAndOtherDaysDoNot) {

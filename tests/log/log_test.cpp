@@ -238,10 +238,9 @@ TEST_F(LogTest, CreationFailureGivesResult1AndAnInvalidHandle) {
   EXPECT_EQ(std::wstring(log_.statusText), L"CreateFile failed LastErrorCode=5");
   EXPECT_FALSE(fs::exists(DayLog(kDay)));
   ExpectBackInScratch();
-}
 
-TEST_F(LogTest, TheLastErrorCodeIsShownSigned) {
-  FaultInjector faults;
+  // The code is shown as a signed number.
+  log_ = LogFile{};
   faults.Arm(Fault{Call::CreateFile, 1, false, 0x80070005u, -1});
   EXPECT_EQ(OpenLocal(), 1);
   EXPECT_EQ(std::wstring(log_.statusText),

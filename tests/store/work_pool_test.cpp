@@ -103,29 +103,6 @@ TEST_F(WorkPoolTest, LargeBlocksGoHighestAddressFirstUntilNoneIsLeft) {
   GiveBackAll(blocks, LargeBlock);
 }
 
-TEST_F(WorkPoolTest, SmallAndLargeBlocksTileThePoolWithoutOverlap) {
-  const std::vector<Digit*> small = TakeAll(SmallBlock, kSmallBlockCount);
-  const std::vector<Digit*> large = TakeAll(LargeBlock, kLargeBlockCount);
-  // Writing every block in full, each with its own value, must leave every
-  // other block's value intact.
-  for (std::uint32_t i = 0; i < small.size(); ++i) {
-    std::memset(small[i], static_cast<int>(i + 1), kSmallBlockBytes);
-  }
-  for (std::uint32_t k = 0; k < large.size(); ++k) {
-    std::memset(large[k], static_cast<int>(k + 64), kLargeBlockBytes);
-  }
-  for (std::uint32_t i = 0; i < small.size(); ++i) {
-    EXPECT_TRUE(std::all_of(small[i], small[i] + kSmallBlockBytes,
-                            [i](Digit d) { return d == Digit(i + 1); }));
-  }
-  for (std::uint32_t k = 0; k < large.size(); ++k) {
-    EXPECT_TRUE(std::all_of(large[k], large[k] + kLargeBlockBytes,
-                            [k](Digit d) { return d == Digit(k + 64); }));
-  }
-  GiveBackAll(small, SmallBlock);
-  GiveBackAll(large, LargeBlock);
-}
-
 TEST_F(WorkPoolTest, ASharedLargeBlockIsFreeAfterItsLastHolderGivesItBack) {
   Digit* block = TakeBlock(LargeBlock);
   ShareLargeBlock(block);
