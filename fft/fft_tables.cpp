@@ -166,8 +166,9 @@ std::int32_t InitFftTables() {
   for (std::int32_t k = 0; k < kTwiddleCount; ++k) {
     const double theta = static_cast<double>(k) * kAngleStep;
 #if defined(__MINGW32__)
-    // mingw-w64's sin and cos run on the x87, whose 66-bit pi costs many
-    // units in the last place near pi / 2 and pi.
+    // mingw-w64's own sin and cos lose digits near pi / 2 (entry 32768's
+    // cosine is off in its fifth significant digit) and miss the nearest
+    // double near pi.
     CorrectlyRoundedSinCos(theta, twiddles[k].im, twiddles[k].re);
 #else
     twiddles[k].im = std::sin(theta);
