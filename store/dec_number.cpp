@@ -133,7 +133,10 @@ void Destroy(DecNumber& n) {
   if (n.block != nullptr) GiveBackBlock(n.block, LargeBlock);
   if (IsOpen(n.file)) {
     platform::CloseHandle(n.file);
-    platform::DeleteFile(n.fileName.c_str());
+    // The file stays behind if the system refuses; at least say so.
+    if (!platform::DeleteFile(n.fileName.c_str())) {
+      WriteLog(L"DeleteFile() function fail", platform::GetLastError(), 1);
+    }
   }
   n.fileName.clear();
   n.block = nullptr;
@@ -163,7 +166,9 @@ int CreateTempFile(DecNumber& n) {
       if (reopened == platform::kInvalidFile) {
         // The name is ours alone; leave no empty file behind and no name
         // that a later Destroy could take for its own.
-        platform::DeleteFile(name);
+        if (!platform::DeleteFile(name)) {
+          WriteLog(L"DeleteFile() function fail", platform::GetLastError(), 1);
+        }
         n.fileName.clear();
         return 1;
       }

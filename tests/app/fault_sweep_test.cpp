@@ -1,0 +1,179 @@
+// Every platform call of a run made to fail in turn, the way the most
+// trusted storage engines test their I/O-error and out-of-memory paths: a
+// first run counts the calls of each kind, then one run per call fails that
+// call alone, and after each run the exit code, the log, the pool, the
+// memory, the open files and the working directory must be as the program's
+// rules say.
+//
+// The start-up and shut-down are swept call by call on every test run: with
+// the filler buffer refused, _tmain ends right after setting up, so these
+// runs are short. A whole run takes seconds, so its sweep, and the runs with
+// part of the pool held back (which spend thousands of file calls), are
+// sampled unless TAVREX_SWEEP=full (make sweep).
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/app/whole_run.h"
+
+namespace {
+
+using namespace wholerun;
+
+bool FullSweep() {
+  const char* depth = std::getenv("TAVREX_SWEEP");
+  return depth != nullptr && std::string(depth) == "full";
+}
+
+// The sweep's own account, printed at its end.
+struct Tally {
+  std::array<std::uint32_t, kKinds> calls{};
+  std::array<std::uint32_t, kKinds> swept{};
+  std::array<std::uint32_t, kKinds> injected{};
+  std::uint32_t runs = 0;
+  Leaks leaks;
+  double seconds = 0;
+
+  void Print(const std::string& title) const {
+    std::printf("[ sweep    ] %s\n", title.c_str());
+    std::printf("[ sweep    ]   %-20s %8s %8s %8s\n", "call", "counted", "swept", "injected");
+    std::uint32_t totalInjected = 0;
+    for (std::size_t i = 0; i < kKinds; ++i) {
+      if (calls[i] == 0 && swept[i] == 0) continue;
+      std::printf("[ sweep    ]   %-20s %8u %8u %8u\n", platform::CallName(KindAt(i)),
+                  calls[i], swept[i], injected[i]);
+      totalInjected += injected[i];
+    }
+    std::printf(
+        "[ sweep    ]   %u runs, %u failures injected, 0 crashes, %u leaked blocks, %u leaked "
+        "files, %u leaked handles, %u unfreed allocations; %u files kept by a refused "
+        "deletion, each recorded; %.1f s\n",
+        runs, totalInjected, leaks.blocks, leaks.files, leaks.handles, leaks.allocations,
+        leaks.refusedDeletions, seconds);
+    std::fflush(stdout);
+  }
+};
+
+// The faults of one call: failing with an error code, and for transfers
+// also coming back one byte short; a temporary file's exclusive creation
+// also meets a name that exists.
+std::vector<Fault> FaultsAt(Call call, std::uint32_t occurrence, const Site& site) {
+  std::vector<Fault> faults{{call, occurrence, false, ErrorCodeFor(call), -1}};
+  if (Transfers(call) && site.bytes > 0) {
+    faults.push_back({call, occurrence, false, 0, static_cast<std::int64_t>(site.bytes) - 1});
+  }
+  if (call == Call::CreateFile && !site.onLog &&
+      site.disposition == platform::Disposition::CreateNew) {
+    faults.push_back({call, occurrence, false, platform::kErrorFileExists, -1});
+  }
+  return faults;
+}
+
+bool SameSite(const Site& a, const Site& b) {
+  return a.onLog == b.onLog && a.bom == b.bom && a.disposition == b.disposition &&
+         a.bytes == b.bytes;
+}
+
+// One run with `fault` alone, at the call the counting run saw as `site`;
+// checked against the rules.
+void RunWithFault(const Options& base, const Site& site, const Fault& fault,
+                  bool exactRecords, Tally& tally) {
+  SCOPED_TRACE(Describe(fault));
+  Options options = base;
+  options.fault = fault;
+  const Outcome out = RunOnce(options);
+  ++tally.runs;
+  tally.seconds += out.seconds;
+  ++tally.swept[Index(fault.call)];
+
+  // The runs are deterministic: the fault met the very call that the
+  // counting run saw at that place (the refused filler aside).
+  std::vector<std::pair<Fault, Site>> faulted;
+  const bool sweptFiller = fault.call == Call::LocalAlloc && site.bytes == kFillerBytes;
+  for (const auto& f : out.faulted) {
+    const bool filler = f.first.call == Call::LocalAlloc && f.second.bytes == kFillerBytes;
+    if (!(base.refuseFiller && filler && !sweptFiller)) faulted.push_back(f);
+  }
+  tally.injected[Index(fault.call)] += static_cast<std::uint32_t>(faulted.size());
+  ASSERT_EQ(faulted.size(), 1u) << "the fault did not meet exactly one call";
+  EXPECT_EQ(faulted[0].first.call, fault.call);
+  EXPECT_TRUE(SameSite(faulted[0].second, site)) << "the fault met a different call";
+
+  Expect expect;
+  expect.fault = fault;
+  expect.site = site;
+  expect.fillerRefused = base.refuseFiller;
+  expect.exactRecords = exactRecords;
+  Verify(out, expect, tally.leaks);
+}
+
+Outcome CountingRun(Options options, Tally& tally) {
+  options.recordSites = true;
+  const Outcome counting = RunOnce(options);
+  for (std::size_t i = 0; i < kKinds; ++i) tally.calls[i] = counting.counts[i];
+  tally.seconds += counting.seconds;
+  ++tally.runs;
+  Expect clean;
+  clean.fillerRefused = options.refuseFiller;
+  clean.exactRecords = options.setting.largeHeld == 0 && options.setting.smallHeld == 0;
+  SCOPED_TRACE("counting run");
+  Verify(counting, clean, tally.leaks);
+  return counting;
+}
+
+// Every call of the counting run failed alone, with every fault it can have.
+void SweepEveryCall(const Options& base, const Outcome& counting, bool exactRecords,
+                    Tally& tally) {
+  for (std::size_t i = 0; i < kKinds; ++i) {
+    const Call call = KindAt(i);
+    if (!Failable(call)) continue;
+    for (std::uint32_t k = 1; k <= counting.counts[i]; ++k) {
+      const Site& site = counting.sites[i][k - 1];
+      for (const Fault& f : FaultsAt(call, k, site)) {
+        RunWithFault(base, site, f, exactRecords, tally);
+      }
+    }
+  }
+}
+
+TEST(FaultSweep, StartUpAndShutDownAtEveryCall) {
+  Options base;
+  base.refuseFiller = true;
+  Tally tally;
+  const Outcome counting = CountingRun(base, tally);
+  // The pool, four FFT buffers and the filler; the log's opening with its
+  // way into its directory and back; the mark and two records.
+  EXPECT_EQ(counting.counts[Index(Call::LocalAlloc)], 6u);
+  EXPECT_EQ(counting.counts[Index(Call::SetCurrentDirectory)], 2u);
+  EXPECT_EQ(counting.logWrites.size(), 3u);
+
+  SweepEveryCall(base, counting, true, tally);
+  tally.Print("start-up and shut-down (filler refused), every call");
+  EXPECT_EQ(tally.leaks.Total(), 0u);
+}
+
+// The deletion of the result file, which no other test refuses: the file
+// stays, and the log says so.
+TEST(FaultSweep, WholeRunWithTheResultsDeletionRefused) {
+  Tally tally;
+  RunWithFault(Options{}, Site{}, Fault{Call::DeleteFile, 1, false, ErrorCodeFor(Call::DeleteFile), -1},
+               true, tally);
+  tally.Print("whole run, the result's deletion refused");
+  EXPECT_EQ(tally.leaks.Total(), 0u);
+  EXPECT_EQ(tally.leaks.refusedDeletions, 1u);
+}
+
+TEST(FaultSweep, WholeRunAtEveryCall) {
+  if (!FullSweep()) GTEST_SKIP() << "a whole run per call: TAVREX_SWEEP=full (make sweep)";
+  Tally tally;
+  const Outcome counting = CountingRun(Options{}, tally);
+  EXPECT_EQ(counting.code, 0);
+  SweepEveryCall(Options{}, counting, true, tally);
+  tally.Print("whole run, every call");
+  EXPECT_EQ(tally.leaks.Total(), 0u);
+}
+
+}  // namespace

@@ -1,0 +1,831 @@
+// The whole program run in-process between its start-up and shut-down, with
+// every platform call watched: which call was which (the log's, a temporary
+// file's, an allocation of which size), what the log was handed, and what
+// was left over when the pool's memory went back (held blocks, open files,
+// unfreed memory). Faults go in through platform::FaultInjector, one chosen
+// call or a schedule of them; the fault sweeps and the held-back-pool runs
+// are built on it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <map>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/program.h"
+#include "fft/fft_tables.h"
+#include "log/log.h"
+#include "log/log_reader.h"
+#include "platform/fault.h"
+#include "platform/platform.h"
+#include "store/work_pool.h"
+#include "tests/log/log_test_support.h"
+#include "tests/support/fixtures.h"
+
+namespace wholerun {
+
+namespace fs = std::filesystem;
+using platform::Call;
+using platform::Fault;
+
+inline constexpr std::size_t kKinds = static_cast<std::size_t>(Call::kCount);
+inline constexpr int kDay = 5;
+inline constexpr std::size_t kFillerBytes = 5001;
+
+inline std::size_t Index(Call call) { return static_cast<std::size_t>(call); }
+inline Call KindAt(std::size_t i) { return static_cast<Call>(i); }
+
+// The kinds a fault can be injected into: every counted kind but the
+// release of memory, which has no failure to report.
+inline bool Failable(Call call) { return call != Call::LocalFree; }
+inline bool Transfers(Call call) {
+  return call == Call::ReadFile || call == Call::WriteFile;
+}
+
+// The last-error code each kind fails with: plausible, and never the code
+// of a name that already exists, which the temporary files treat as a
+// collision rather than a failure.
+inline std::uint32_t ErrorCodeFor(Call call) {
+  switch (call) {
+    case Call::WriteFile:
+    case Call::FlushFileBuffers:
+    case Call::SetFilePointer:
+      return 112;  // the disk is full
+    case Call::ReadFile:
+      return 23;   // a data error
+    case Call::CloseHandle:
+    case Call::GetFileSize:
+      return 6;    // a bad handle
+    default:
+      return 5;    // access denied
+  }
+}
+
+// What one call of a run was, as far as the checks need to know.
+struct Site {
+  bool onLog = false;   // the log's opening, writes or close
+  bool bom = false;     // the log's byte-order mark
+  platform::Disposition disposition = platform::Disposition::CreateNew;
+  std::uint64_t bytes = 0;  // allocations and transfers: the size asked for
+  Call positionsFor = Call::kCount;  // SetFilePointer: the transfer after it
+};
+
+// Part of the pool taken before _tmain runs, as if other work held it.
+struct Setting {
+  std::uint32_t largeHeld = 0;
+  std::uint32_t smallHeld = 0;
+  std::string Name() const {
+    return std::to_string(largeHeld) + " LargeBlocks, " +
+           std::to_string(smallHeld) + " SmallBlocks held";
+  }
+};
+
+// Faults spread over a run: call c of a kind fails when c % stride ==
+// phase. Transfers alternate between failing and coming back one byte short.
+struct Schedule {
+  std::array<std::uint32_t, kKinds> stride{};
+  std::uint32_t phase = 0;
+};
+
+struct Options {
+  Setting setting;
+  std::optional<Fault> fault;  // one call, armed before the start-up
+  std::optional<Schedule> schedule;
+  bool recordSites = false;
+  // Ends the run early: the filler buffer is refused, so _tmain returns 3
+  // right after setting up, and everything before and after it still runs.
+  bool refuseFiller = false;
+  // Keeps the bytes of every temporary file as it is closed; the last one
+  // is the result's.
+  bool captureClosedFiles = false;
+};
+
+struct LogWrite {
+  std::string bytes;     // what WriteLog handed over
+  std::size_t reached;   // how many of them an injected fault let through
+};
+
+// Everything a run leaves to check.
+struct Outcome {
+  std::int32_t code = -1;
+  double seconds = 0;
+  std::array<std::uint32_t, kKinds> counts{};
+  std::array<std::vector<Site>, kKinds> sites;  // recordSites only
+  std::uint32_t injected = 0;
+  std::vector<std::pair<Fault, Site>> faulted;  // the calls that failed
+  // At the release of the pool's memory.
+  bool poolFreed = false;
+  std::uint32_t smallHeldAtExit = 0;
+  std::uint32_t largeHeldAtExit = 0;
+  bool logOpenAtPoolFree = false;
+  // At the end.
+  std::size_t unfreedAllocations = 0;
+  std::size_t openFiles = 0;
+  bool fftTablesHeld = false;
+  // The log.
+  bool logCreated = false;
+  std::string logPath;  // relative to the run's directory
+  std::vector<LogWrite> logWrites;
+  std::string logBytes;
+  std::int32_t openResult = -1;
+  std::int32_t logDirEntered = -1;
+  std::string statusText;
+  // The run's directory tree afterwards: regular files, relative paths.
+  std::vector<std::string> files;
+  std::string cwdAfter;  // relative to the run's directory
+  std::string lastClosedFile;
+};
+
+// The state the hooks share; plain function pointers cannot carry it.
+struct Watch {
+  platform::Calls below{};
+  platform::FaultInjector* injector = nullptr;
+  Options options;
+  Outcome* out = nullptr;
+  fs::path root;
+  std::array<std::uint32_t, kKinds> seen{};
+  std::array<std::optional<Fault>, kKinds> armed{};
+  std::optional<std::size_t> pendingSeek;
+  std::map<void*, std::size_t> live;
+  std::set<platform::FileHandle> open;
+  std::map<platform::FileHandle, std::wstring> names;
+  platform::FileHandle logHandle = platform::kNullFile;
+  std::int64_t clock = 1700000000;
+  bool logOpening = false;
+};
+
+inline Watch& W() {
+  static Watch watch;
+  return watch;
+}
+
+inline std::string Relative(const fs::path& p) {
+  std::error_code ignored;
+  return fs::relative(p, W().root, ignored).generic_string();
+}
+
+inline void Arm(const Fault& fault) {
+  W().armed[Index(fault.call)] = fault;
+  W().injector->Arm(fault);
+}
+
+// Counts a call, arms a scheduled fault for it, and files its site.
+inline Site& Enter(Call call, Site site = {}) {
+  Watch& w = W();
+  const std::uint32_t c = ++w.seen[Index(call)];
+  if (w.options.schedule) {
+    const std::uint32_t stride = w.options.schedule->stride[Index(call)];
+    // The log's own calls are swept one by one; a schedule leaves them be.
+    if (stride != 0 && !site.onLog && c % stride == w.options.schedule->phase % stride) {
+      Fault f{call, 1, false, ErrorCodeFor(call), -1};
+      // Every other scheduled transfer comes back one byte short.
+      if (Transfers(call) && (c / stride) % 2 == 1) {
+        f.shortCount = site.bytes > 0 ? static_cast<std::int64_t>(site.bytes) - 1 : 0;
+      }
+      Arm(f);
+    }
+  }
+  static Site scratch;
+  if (!w.options.recordSites) {
+    scratch = site;
+    return scratch;
+  }
+  auto& list = w.out->sites[Index(call)];
+  list.push_back(site);
+  return list.back();
+}
+
+// Runs the call beneath and says whether the injector failed it.
+template <typename F>
+auto Through(Call call, const Site& site, F&& f) {
+  const std::uint32_t before = W().injector->Injected();
+  auto result = f();
+  if (W().injector->Injected() != before) {
+    W().out->faulted.push_back({*W().armed[Index(call)], site});
+  }
+  return result;
+}
+
+inline void* HookLocalAlloc(std::uint32_t flags, std::size_t bytes) {
+  Watch& w = W();
+  Site site;
+  site.bytes = bytes;
+  if (w.options.refuseFiller && bytes == kFillerBytes) {
+    Arm(Fault{Call::LocalAlloc, 1, false, 8, -1});
+  }
+  const Site& s = Enter(Call::LocalAlloc, site);
+  void* block = Through(Call::LocalAlloc, s,
+                        [&] { return w.below.localAlloc(flags, bytes); });
+  if (block != nullptr) w.live[block] = bytes;
+  return block;
+}
+
+inline void HookLocalFree(void* block) {
+  Watch& w = W();
+  Enter(Call::LocalFree);
+  if (block != nullptr && block == workPool.base) {
+    w.out->poolFreed = true;
+    w.out->smallHeldAtExit = testsupport::PoolScope::Held(SmallBlock);
+    w.out->largeHeldAtExit = testsupport::PoolScope::Held(LargeBlock);
+    w.out->logOpenAtPoolFree = w.open.count(w.logHandle) != 0;
+  }
+  w.live.erase(block);
+  w.below.localFree(block);
+}
+
+inline platform::FileHandle HookCreateFile(const wchar_t* name,
+                                           platform::Disposition disposition,
+                                           platform::Share share) {
+  Watch& w = W();
+  Site site;
+  site.disposition = disposition;
+  site.onLog = std::wcscmp(name, logFile.logFileName) == 0;
+  const Site& s = Enter(Call::CreateFile, site);
+  const platform::FileHandle file = Through(
+      Call::CreateFile, s, [&] { return w.below.createFile(name, disposition, share); });
+  if (file != platform::kInvalidFile) {
+    w.open.insert(file);
+    w.names[file] = name;
+    if (site.onLog) {
+      w.logHandle = file;
+      w.out->logCreated = true;
+      w.out->logPath = Relative(fs::current_path() / fs::path(name));
+    }
+  }
+  return file;
+}
+
+inline bool HookCloseHandle(platform::FileHandle file) {
+  Watch& w = W();
+  Site site;
+  site.onLog = file == w.logHandle;
+  const Site& s = Enter(Call::CloseHandle, site);
+  if (w.options.captureClosedFiles && !site.onLog && w.open.count(file) != 0) {
+    const platform::Calls& real = platform::RealCalls();
+    std::string bytes(real.getFileSize(file), '\0');
+    std::uint32_t done = 0;
+    if (real.setFilePointer(file, 0) &&
+        real.readFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
+                      &done)) {
+      bytes.resize(done);
+      w.out->lastClosedFile = bytes;
+    }
+  }
+  // The injector releases the handle even when it reports a failure.
+  w.open.erase(file);
+  return Through(Call::CloseHandle, s, [&] { return w.below.closeHandle(file); });
+}
+
+inline bool HookSetFilePointer(platform::FileHandle file, std::uint32_t offset) {
+  Watch& w = W();
+  Site site;
+  site.onLog = file == w.logHandle;
+  Enter(Call::SetFilePointer, site);
+  if (w.options.recordSites) {
+    w.pendingSeek = w.out->sites[Index(Call::SetFilePointer)].size() - 1;
+  }
+  return Through(Call::SetFilePointer, site,
+                 [&] { return w.below.setFilePointer(file, offset); });
+}
+
+// The transfer that a recorded SetFilePointer prepared.
+inline void Positioned(Call call) {
+  Watch& w = W();
+  if (!w.pendingSeek) return;
+  w.out->sites[Index(Call::SetFilePointer)][*w.pendingSeek].positionsFor = call;
+  w.pendingSeek.reset();
+}
+
+inline bool HookReadFile(platform::FileHandle file, void* buffer,
+                         std::uint32_t count, std::uint32_t* done) {
+  Watch& w = W();
+  Site site;
+  site.onLog = file == w.logHandle;
+  site.bytes = count;
+  const Site& s = Enter(Call::ReadFile, site);
+  Positioned(Call::ReadFile);
+  return Through(Call::ReadFile, s,
+                 [&] { return w.below.readFile(file, buffer, count, done); });
+}
+
+inline bool HookWriteFile(platform::FileHandle file, const void* buffer,
+                          std::uint32_t count, std::uint32_t* done) {
+  Watch& w = W();
+  Site site;
+  site.onLog = file == w.logHandle;
+  site.bytes = count;
+  site.bom = site.onLog && w.out->logWrites.empty();
+  const Site& s = Enter(Call::WriteFile, site);
+  Positioned(Call::WriteFile);
+  const std::uint32_t before = w.injector->Injected();
+  const bool ok = Through(Call::WriteFile, s, [&] {
+    return w.below.writeFile(file, buffer, count, done);
+  });
+  if (site.onLog) {
+    std::size_t reached = count;
+    if (w.injector->Injected() != before) {
+      const Fault& f = *w.armed[Index(Call::WriteFile)];
+      reached = f.shortCount >= 0
+                    ? std::min<std::size_t>(static_cast<std::size_t>(f.shortCount), count)
+                    : 0;
+    }
+    w.out->logWrites.push_back(
+        {std::string(static_cast<const char*>(buffer), count), reached});
+  }
+  return ok;
+}
+
+inline bool HookFlush(platform::FileHandle file) {
+  Watch& w = W();
+  Site site;
+  site.onLog = file == w.logHandle;
+  const Site& s = Enter(Call::FlushFileBuffers, site);
+  return Through(Call::FlushFileBuffers, s,
+                 [&] { return w.below.flushFileBuffers(file); });
+}
+
+inline std::uint32_t HookGetFileSize(platform::FileHandle file) {
+  Watch& w = W();
+  Site site;
+  site.onLog = file == w.logHandle;
+  const Site& s = Enter(Call::GetFileSize, site);
+  return Through(Call::GetFileSize, s, [&] { return w.below.getFileSize(file); });
+}
+
+inline bool HookCopyFile(const wchar_t* from, const wchar_t* to) {
+  Watch& w = W();
+  const Site& s = Enter(Call::CopyFile);
+  return Through(Call::CopyFile, s, [&] { return w.below.copyFile(from, to); });
+}
+
+inline bool HookDeleteFile(const wchar_t* name) {
+  Watch& w = W();
+  const Site& s = Enter(Call::DeleteFile);
+  return Through(Call::DeleteFile, s, [&] { return w.below.deleteFile(name); });
+}
+
+// The directory and path calls are the log's opening alone.
+inline Site LogSite() {
+  Site site;
+  site.onLog = true;
+  return site;
+}
+
+inline std::uint32_t HookGetModuleFileName(wchar_t* buffer, std::uint32_t units) {
+  Watch& w = W();
+  const Site& s = Enter(Call::GetModuleFileName, LogSite());
+  return Through(Call::GetModuleFileName, s,
+                 [&] { return w.below.getModuleFileName(buffer, units); });
+}
+
+inline std::uint32_t HookGetCurrentDirectory(std::uint32_t units, wchar_t* buffer) {
+  Watch& w = W();
+  const Site& s = Enter(Call::GetCurrentDirectory, LogSite());
+  return Through(Call::GetCurrentDirectory, s,
+                 [&] { return w.below.getCurrentDirectory(units, buffer); });
+}
+
+inline bool HookSetCurrentDirectory(const wchar_t* path) {
+  Watch& w = W();
+  const Site& s = Enter(Call::SetCurrentDirectory, LogSite());
+  return Through(Call::SetCurrentDirectory, s,
+                 [&] { return w.below.setCurrentDirectory(path); });
+}
+
+inline bool HookCreateDirectory(const wchar_t* path) {
+  Watch& w = W();
+  const Site& s = Enter(Call::CreateDirectory, LogSite());
+  return Through(Call::CreateDirectory, s,
+                 [&] { return w.below.createDirectory(path); });
+}
+
+inline std::uint32_t HookGetFileAttributes(const wchar_t* path) {
+  Watch& w = W();
+  const Site& s = Enter(Call::GetFileAttributes, LogSite());
+  return Through(Call::GetFileAttributes, s,
+                 [&] { return w.below.getFileAttributes(path); });
+}
+
+// A clock that moves on a second at every reading: temporary names are
+// drawn afresh for every file, and a run makes the same calls every time.
+inline std::int64_t SteppingClock() { return ++W().clock; }
+
+// Installs the hooks above the injector for the life of the object.
+class Watcher {
+ public:
+  Watcher(platform::FaultInjector& injector, const Options& options,
+          Outcome& out, const fs::path& root) {
+    Watch& w = W();
+    w = Watch{};
+    w.below = platform::calls;
+    w.injector = &injector;
+    w.options = options;
+    w.out = &out;
+    w.root = root;
+    platform::calls.localAlloc = &HookLocalAlloc;
+    platform::calls.localFree = &HookLocalFree;
+    platform::calls.createFile = &HookCreateFile;
+    platform::calls.closeHandle = &HookCloseHandle;
+    platform::calls.setFilePointer = &HookSetFilePointer;
+    platform::calls.readFile = &HookReadFile;
+    platform::calls.writeFile = &HookWriteFile;
+    platform::calls.flushFileBuffers = &HookFlush;
+    platform::calls.getFileSize = &HookGetFileSize;
+    platform::calls.copyFile = &HookCopyFile;
+    platform::calls.deleteFile = &HookDeleteFile;
+    platform::calls.getModuleFileName = &HookGetModuleFileName;
+    platform::calls.getCurrentDirectory = &HookGetCurrentDirectory;
+    platform::calls.setCurrentDirectory = &HookSetCurrentDirectory;
+    platform::calls.createDirectory = &HookCreateDirectory;
+    platform::calls.getFileAttributes = &HookGetFileAttributes;
+    platform::calls.time = &SteppingClock;
+  }
+  ~Watcher() {
+    platform::calls = saved_;
+    W().injector = nullptr;
+    W().out = nullptr;
+  }
+  Watcher(const Watcher&) = delete;
+  Watcher& operator=(const Watcher&) = delete;
+
+  std::size_t Unfreed() const { return W().live.size(); }
+  std::size_t Open() const { return W().open.size(); }
+
+ private:
+  platform::Calls saved_ = platform::calls;
+};
+
+// Blocks taken from the pool once it is ready and given back after _tmain.
+class HeldBack {
+ public:
+  explicit HeldBack(const Setting& setting) {
+    if (workPool.ready == 0) return;
+    for (std::uint32_t i = 0; i < setting.largeHeld; ++i) {
+      large_.push_back(TakeBlock(LargeBlock));
+    }
+    for (std::uint32_t i = 0; i < setting.smallHeld; ++i) {
+      small_.push_back(TakeBlock(SmallBlock));
+    }
+  }
+  void GiveBack() {
+    for (Digit* b : large_) GiveBackBlock(b, LargeBlock);
+    for (Digit* b : small_) GiveBackBlock(b, SmallBlock);
+    large_.clear();
+    small_.clear();
+  }
+
+ private:
+  std::vector<Digit*> large_;
+  std::vector<Digit*> small_;
+};
+
+// One run of the program in a directory of its own, as the process runs it:
+// the pool, then the log, _tmain, the log closed, the pool freed. The
+// executable seems to stand in <dir>/bin, so its log goes to <dir>/bin/log.
+inline Outcome RunOnce(const Options& options) {
+  Outcome out;
+  testsupport::ScratchDir dir;
+  const fs::path root = fs::canonical(dir.path());
+  fs::create_directory(root / "bin");
+  const auto start = std::chrono::steady_clock::now();
+  {
+    logtest::FakeExecutable exe(root / "bin" / "Tavrex", kDay);
+    platform::FaultInjector injector;
+    Watcher watcher(injector, options, out, root);
+    if (options.fault) Arm(*options.fault);
+    {
+      ProcessLifetime lifetime;
+      HeldBack held(options.setting);
+      out.code = _tmain();
+      held.GiveBack();
+    }
+    for (std::size_t i = 0; i < kKinds; ++i) out.counts[i] = injector.Count(KindAt(i));
+    out.injected = injector.Injected();
+    out.unfreedAllocations = watcher.Unfreed();
+    out.openFiles = watcher.Open();
+  }
+  out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  out.fftTablesHeld = fftTables.spectrumA != nullptr || fftTables.spectrumB != nullptr ||
+                      fftTables.twiddleTable != nullptr ||
+                      fftTables.stagingBuffer != nullptr;
+  out.openResult = logFile.openResult;
+  out.logDirEntered = logFile.logDirEntered;
+  out.statusText = testsupport::Narrow(logFile.statusText);
+  // A failed return from the log directory leaves the process inside it.
+  out.cwdAfter = Relative(fs::current_path());
+  fs::current_path(root);
+  if (out.logCreated) out.logBytes = testsupport::ReadBytes(root / out.logPath);
+  for (const auto& entry : fs::recursive_directory_iterator(root)) {
+    if (entry.is_regular_file()) out.files.push_back(Relative(entry.path()));
+  }
+  std::sort(out.files.begin(), out.files.end());
+  // Whatever the run left, the next one starts from nothing.
+  CloseLog();
+  FreeWorkPool();
+  FreeFftTables();
+  logFile = LogFile{};
+  workPool = WorkPool{};
+  return out;
+}
+
+// What the rules say a run with `fault` (at `site`) must come to.
+struct Expect {
+  std::optional<Fault> fault;
+  Site site;
+  bool fillerRefused = false;
+  // Exactly the records the fault explains between entry and exit, rather
+  // than at least the one it explains: for runs whose only trouble is the
+  // fault itself.
+  bool exactRecords = true;
+};
+
+// Leftovers of one run, summed over a sweep.
+struct Leaks {
+  std::uint32_t blocks = 0;
+  std::uint32_t files = 0;  // temporary files no refused deletion explains
+  std::uint32_t handles = 0;
+  std::uint32_t allocations = 0;
+  // Temporary files left where the system refused their deletion; each
+  // must be reported in the log.
+  std::uint32_t refusedDeletions = 0;
+  std::uint32_t Total() const { return blocks + files + handles + allocations; }
+};
+
+// Calls of the kind that the injector failed in the run.
+inline std::uint32_t FaultedCalls(const Outcome& out, Call call) {
+  return static_cast<std::uint32_t>(std::count_if(
+      out.faulted.begin(), out.faulted.end(),
+      [call](const auto& f) { return f.first.call == call; }));
+}
+
+inline const char* kEntry = "Enter _tmain() function";
+inline const char* kExit = "Exit _tmain() function";
+inline const std::string kByteOrderMark = "\xFF\xFE";
+inline const std::string kLogName = "Tavrex-" + std::to_string(kDay) + ".log";
+
+inline bool OnLog(const Expect& e) { return e.fault && e.site.onLog; }
+inline bool FaultIs(const Expect& e, Call call) { return e.fault && e.fault->call == call; }
+inline bool ShortFault(const Expect& e) { return e.fault && e.fault->shortCount >= 0; }
+
+// Sizes of what the program allocates: the pool, the four FFT buffers and
+// the filler. Every one of them, refused, ends the run with 3.
+inline bool KnownAllocation(std::uint64_t bytes) {
+  return bytes == kWorkPoolBytes || bytes == kFillerBytes ||
+         bytes == std::uint64_t{kMaxFftSize} * sizeof(FftComplex) ||
+         bytes == std::uint64_t{kTwiddleCount} * sizeof(FftComplex);
+}
+
+// The record a failure at a temporary file's call must leave, if any:
+// message and whether its code is the injected one.
+struct Explained {
+  std::vector<std::string> messages;  // any of these
+  bool codeIsTheError = false;
+};
+
+inline std::optional<Explained> RecordFor(const Fault& f, const Site& site) {
+  if (site.onLog) return std::nullopt;
+  const bool isShort = f.shortCount >= 0;
+  switch (f.call) {
+    case Call::CreateFile:
+      // A created file that cannot be opened again is given up silently,
+      // and a name that exists is a collision: the next name is tried.
+      if (site.disposition != platform::Disposition::CreateNew ||
+          f.errorCode == platform::kErrorFileExists) {
+        return std::nullopt;
+      }
+      return Explained{{"CreateFile() function fail"}, true};
+    case Call::SetFilePointer:
+      if (site.positionsFor == Call::ReadFile) return Explained{{"ReadFile() function fail"}, true};
+      if (site.positionsFor == Call::WriteFile) return Explained{{"WriteFile() function fail"}, true};
+      return Explained{{"ReadFile() function fail", "WriteFile() function fail"}, true};
+    case Call::ReadFile:
+      return Explained{{"ReadFile() function fail"}, !isShort};
+    case Call::WriteFile:
+      return Explained{{"WriteFile() function fail"}, !isShort};
+    case Call::FlushFileBuffers:
+      return Explained{{"FlushFileBuffers() function fail"}, true};
+    case Call::CopyFile:
+      return Explained{{"Copy file fail", "Copy file fail 1"}, false};
+    case Call::DeleteFile:
+      return Explained{{"DeleteFile() function fail"}, true};
+    default:
+      return std::nullopt;  // closing and allocating say nothing
+  }
+}
+
+// The log's opening fails at one of its directory calls: the file goes to
+// the process's current directory instead.
+inline bool LogDirectoryMissed(const Expect& e) {
+  if (!OnLog(e)) return false;
+  switch (e.fault->call) {
+    case Call::GetModuleFileName:
+    case Call::GetCurrentDirectory:
+    case Call::CreateDirectory:
+      return true;
+    case Call::SetCurrentDirectory:
+      return e.fault->occurrence == 1;  // entering; the second goes back
+    default:
+      return false;
+  }
+}
+
+inline void Verify(const Outcome& out, const Expect& e, Leaks& leaks) {
+  const bool poolRefused = FaultIs(e, Call::LocalAlloc) && e.site.bytes == kWorkPoolBytes;
+  const bool restoreFailed =
+      OnLog(e) && FaultIs(e, Call::SetCurrentDirectory) && e.fault->occurrence == 2;
+
+  // The exit code.
+  if (FaultIs(e, Call::LocalAlloc)) {
+    EXPECT_TRUE(KnownAllocation(e.site.bytes))
+        << "an allocation of " << e.site.bytes << " bytes that the exit codes do not cover";
+  }
+  const std::int32_t code = FaultIs(e, Call::LocalAlloc) || e.fillerRefused ? 3 : 0;
+  EXPECT_EQ(out.code, code);
+
+  // Blocks, memory, files and handles: nothing outlives the run.
+  if (poolRefused) {
+    EXPECT_FALSE(out.poolFreed);
+  } else {
+    EXPECT_TRUE(out.poolFreed) << "the pool's memory was not released";
+    EXPECT_EQ(out.smallHeldAtExit, 0u) << "SmallBlocks held when the pool was freed";
+    EXPECT_EQ(out.largeHeldAtExit, 0u) << "LargeBlocks held when the pool was freed";
+    EXPECT_FALSE(out.logOpenAtPoolFree) << "the log outlived the pool";
+  }
+  EXPECT_EQ(out.unfreedAllocations, 0u);
+  EXPECT_EQ(out.openFiles, 0u) << "files left open";
+  EXPECT_FALSE(out.fftTablesHeld);
+  leaks.blocks += out.smallHeldAtExit + out.largeHeldAtExit;
+  leaks.handles += static_cast<std::uint32_t>(out.openFiles);
+  leaks.allocations += static_cast<std::uint32_t>(out.unfreedAllocations);
+
+  // The directory: the log and nothing else, but for a temporary file whose
+  // deletion was refused; and the process back where it started unless the
+  // way back was refused.
+  const bool logCreationRefused = OnLog(e) && FaultIs(e, Call::CreateFile);
+  const std::string logPath =
+      LogDirectoryMissed(e) ? kLogName : "bin/log/" + kLogName;
+  std::vector<std::string> others;
+  std::uint32_t temporaries = 0;
+  for (const std::string& f : out.files) {
+    const std::string name = fs::path(f).filename().string();
+    if (name.rfind("Temp", 0) == 0 && name.size() == 12 &&
+        name.compare(9, 3, ".by") == 0) {
+      ++temporaries;
+    } else {
+      others.push_back(f);
+    }
+  }
+  const std::uint32_t refused = FaultedCalls(out, Call::DeleteFile);
+  EXPECT_EQ(temporaries, refused) << "temporary files left behind";
+  leaks.files += temporaries > refused ? temporaries - refused : 0;
+  leaks.refusedDeletions += std::min(temporaries, refused);
+  std::vector<std::string> expectedOthers;
+  if (!logCreationRefused) expectedOthers.push_back(logPath);
+  EXPECT_EQ(others, expectedOthers);
+  EXPECT_EQ(out.cwdAfter, restoreFailed ? "bin/log" : ".");
+
+  // How the log was opened.
+  std::int32_t openResult = 0;
+  std::string status;
+  if (logCreationRefused) {
+    openResult = 1;
+    status = "CreateFile failed LastErrorCode=" + std::to_string(e.fault->errorCode);
+  } else if (OnLog(e) && FaultIs(e, Call::GetFileSize)) {
+    openResult = 2;
+    status = "GetFileSize failed LastErrorCode=" + std::to_string(e.fault->errorCode);
+  } else if (OnLog(e) && FaultIs(e, Call::WriteFile) && e.site.bom) {
+    openResult = 3;
+    status = "WriteFile failed LastErrorCode=";
+    if (!ShortFault(e)) status += std::to_string(e.fault->errorCode);
+  }
+  EXPECT_EQ(out.openResult, openResult);
+  if (ShortFault(e) && openResult == 3) {
+    EXPECT_EQ(out.statusText.rfind(status, 0), 0u) << out.statusText;
+  } else {
+    EXPECT_EQ(out.statusText, status);
+  }
+  EXPECT_EQ(out.logDirEntered, LogDirectoryMissed(e) ? 0 : 1);
+  EXPECT_EQ(out.logCreated, !logCreationRefused);
+  if (logCreationRefused) {
+    EXPECT_TRUE(out.logWrites.empty()) << "records sent to a log that was never created";
+    return;
+  }
+
+  // What the log was handed: the byte-order mark unless the size query
+  // failed, then one whole record per write.
+  std::vector<LogWrite> records = out.logWrites;
+  if (openResult != 2) {
+    ASSERT_FALSE(records.empty());
+    EXPECT_EQ(records.front().bytes, kByteOrderMark);
+    records.erase(records.begin());
+  }
+  std::vector<LogRecord> handed;
+  for (const LogWrite& w : records) {
+    std::vector<LogRecord> one;
+    std::string error;
+    EXPECT_TRUE(ParseLog(kByteOrderMark + w.bytes, one, error)) << error;
+    EXPECT_EQ(one.size(), 1u) << "a write that is not exactly one record";
+    handed.insert(handed.end(), one.begin(), one.end());
+  }
+  ASSERT_FALSE(handed.empty());
+  EXPECT_EQ(testsupport::Narrow(handed.front().message), kEntry);
+  EXPECT_EQ(handed.front().comCode, 0u);
+  EXPECT_EQ(handed.front().externalCode, 0u);
+  if (poolRefused) {
+    EXPECT_EQ(handed.size(), 1u);
+  } else {
+    ASSERT_GE(handed.size(), 2u);
+    EXPECT_EQ(testsupport::Narrow(handed.back().message), kExit);
+    EXPECT_EQ(handed.back().comCode, 0u);
+    EXPECT_EQ(handed.back().externalCode, 0u);
+  }
+  std::vector<LogRecord> middle;
+  if (handed.size() > 2) middle.assign(handed.begin() + 1, handed.end() - 1);
+  for (const LogRecord& r : middle) {
+    EXPECT_EQ(r.externalCode, 1u) << testsupport::Narrow(r.message);
+    EXPECT_EQ(r.apiCode, 0u);
+  }
+
+  // The record that explains the fault.
+  const std::optional<Explained> explained =
+      e.fault ? RecordFor(*e.fault, e.site) : std::nullopt;
+  const auto explains = [&](const LogRecord& r) {
+    const std::string m = testsupport::Narrow(r.message);
+    return std::find(explained->messages.begin(), explained->messages.end(), m) !=
+               explained->messages.end() &&
+           (!explained->codeIsTheError || r.comCode == e.fault->errorCode);
+  };
+  if (explained) {
+    EXPECT_TRUE(std::any_of(middle.begin(), middle.end(), explains))
+        << "no record of the failure: expected " << explained->messages.front();
+  }
+  if (e.exactRecords) {
+    EXPECT_EQ(middle.size(), explained ? 1u : 0u);
+  }
+
+  // What reached the file: exactly what was handed, less what a failed or
+  // short write of the log itself kept back.
+  std::string expected;
+  for (const LogWrite& w : out.logWrites) expected += w.bytes.substr(0, w.reached);
+  EXPECT_EQ(out.logBytes, expected) << "the log file is not what was written to it";
+  const bool whole = std::all_of(out.logWrites.begin(), out.logWrites.end(),
+                                 [](const LogWrite& w) { return w.reached == w.bytes.size(); });
+  if (whole && openResult == 0) {
+    std::vector<LogRecord> onDisk;
+    std::string error;
+    EXPECT_TRUE(ParseLog(out.logBytes, onDisk, error)) << error;
+    EXPECT_EQ(onDisk.size(), handed.size());
+  }
+}
+
+// Every fault a schedule injected is explained by a record of its own:
+// at least as many records of each kind as faults that call for one.
+inline void VerifyExplained(const Outcome& out) {
+  std::vector<std::string> messages;
+  std::vector<LogRecord> records;
+  for (const LogWrite& w : out.logWrites) {
+    std::vector<LogRecord> one;
+    std::string error;
+    if (ParseLog(kByteOrderMark + w.bytes, one, error)) {
+      records.insert(records.end(), one.begin(), one.end());
+    }
+  }
+  std::map<std::string, int> needed;
+  for (const auto& [fault, site] : out.faulted) {
+    const std::optional<Explained> explained = RecordFor(fault, site);
+    if (!explained) continue;
+    std::string group;
+    for (const std::string& m : explained->messages) group += m + " | ";
+    ++needed[group];
+  }
+  for (const auto& [group, count] : needed) {
+    int found = 0;
+    for (const LogRecord& r : records) {
+      if (group.find(testsupport::Narrow(r.message) + " | ") != std::string::npos) ++found;
+    }
+    EXPECT_GE(found, count) << "faults without their record: " << group;
+  }
+}
+
+inline std::string Describe(const Fault& f) {
+  std::string text = std::string(platform::CallName(f.call)) + " #" +
+                     std::to_string(f.occurrence);
+  if (f.shortCount >= 0) {
+    text += " short (" + std::to_string(f.shortCount) + " bytes)";
+  } else {
+    text += " fails (code " + std::to_string(f.errorCode) + ")";
+  }
+  return text;
+}
+
+}  // namespace wholerun
