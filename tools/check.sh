@@ -73,7 +73,7 @@ native_suites() {
 }
 
 stage_native() {
-  echo "== native (Debug)"
+  echo "== native (optimised, with assertions)"
   build_step native && native_suites native
 }
 

@@ -7,34 +7,34 @@ JOBS=${JOBS:-2}
 WINE=${WINE:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 
-# CMake options of each build directory under build/.
+# CMake options of each build directory under build/, into OPTIONS.
 build_options() {
   case $1 in
-    # The test builds keep assertions on.
-    native) echo "-DCMAKE_BUILD_TYPE=Debug" ;;
-    asan) echo "-DCMAKE_BUILD_TYPE=Debug -DTAVREX_SANITIZE=ON" ;;
-    release) echo "-DCMAKE_BUILD_TYPE=Release" ;;
-    win64) echo "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake" \
-                "-DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2" \
-                "-DCMAKE_C_FLAGS_RELEASE=-O2" ;;
+    # The test builds are optimised, since several tests run the whole
+    # computation, but keep their assertions and debug information.
+    native) OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo
+                     "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g") ;;
+    asan) OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREX_SANITIZE=ON
+                   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g") ;;
+    release) OPTIONS=(-DCMAKE_BUILD_TYPE=Release) ;;
+    win64) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake"
+                    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2) ;;
     # The shipped 32-bit program: a plain release build.
-    win32) echo "-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-i686.cmake" \
-                "-DCMAKE_BUILD_TYPE=Release" ;;
+    win32) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-i686.cmake"
+                    -DCMAKE_BUILD_TYPE=Release) ;;
     *) echo "unknown build $1" >&2; return 1 ;;
   esac
 }
 
-# build NAME [TARGET...]: configures build/NAME if needed and builds the
-# targets (all by default). Compiler output is kept in build/NAME.log and
-# shown; progress lines are not. Returns non-zero when the build fails.
+# build NAME [TARGET...]: configures build/NAME and builds the targets (all
+# by default). Compiler output is kept in build/NAME.log and shown; progress
+# lines are not. Returns non-zero when the build fails.
 build() {
   local name=$1; shift
   local dir=$BUILD/$name log=$BUILD/$name.log
-  local options
-  options=$(build_options "$name") || return 1
+  build_options "$name" || return 1
   mkdir -p "$BUILD"
-  # shellcheck disable=SC2086
-  if ! cmake -S "$ROOT" -B "$dir" -G Ninja -Wno-dev $options >"$log" 2>&1; then
+  if ! cmake -S "$ROOT" -B "$dir" -G Ninja -Wno-dev "${OPTIONS[@]}" >"$log" 2>&1; then
     sed 's/^/   | /' "$log"
     echo "   cmake could not configure build/$name (log: build/$name.log)"
     return 1

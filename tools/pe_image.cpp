@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <regex>
 
 namespace pe {
 
@@ -395,9 +394,40 @@ bool ParseVersionInfo(const std::string& data, VersionInfo& info,
   return true;
 }
 
+namespace {
+
+// The value of attribute `name` in the text of a tag after its element name
+// (name="value" or name='value'), or false when it has none.
+bool AttributeValue(const std::string& tag, const std::string& name,
+                    std::string& value) {
+  const auto space = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+  };
+  std::size_t at = 0;
+  while (at < tag.size()) {
+    while (at < tag.size() && (space(tag[at]) || tag[at] == '/')) ++at;
+    const std::size_t start = at;
+    while (at < tag.size() && !space(tag[at]) && tag[at] != '=' && tag[at] != '/') ++at;
+    const std::string attribute = tag.substr(start, at - start);
+    while (at < tag.size() && space(tag[at])) ++at;
+    if (at == tag.size() || tag[at] != '=') return false;
+    ++at;
+    while (at < tag.size() && space(tag[at])) ++at;
+    if (at == tag.size() || (tag[at] != '"' && tag[at] != '\'')) return false;
+    const std::size_t close = tag.find(tag[at], at + 1);
+    if (close == std::string::npos) return false;
+    if (attribute == name) {
+      value = tag.substr(at + 1, close - at - 1);
+      return true;
+    }
+    at = close + 1;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool RequestsAsInvoker(const std::string& manifest) {
-  static const std::regex level(
-      R"((^|\s)level\s*=\s*("asInvoker"|'asInvoker')(\s|/|$))");
   const std::string element = "requestedExecutionLevel";
   bool asked = false;
   std::size_t at = 0;
@@ -419,7 +449,11 @@ bool RequestsAsInvoker(const std::string& manifest) {
          name.compare(name.size() - element.size(), element.size(), element) == 0 &&
          name[name.size() - element.size() - 1] == ':');
     if (matches) {
-      if (!std::regex_search(tag.substr(name.size()), level)) return false;
+      std::string level;
+      if (!AttributeValue(tag.substr(name.size()), "level", level) ||
+          level != "asInvoker") {
+        return false;
+      }
       asked = true;
     }
     at = close + 1;

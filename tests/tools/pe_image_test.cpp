@@ -345,6 +345,10 @@ TEST(PeImage, ManifestLevelIsReadFromTheElementOnly) {
       "<requestedExecutionLevel level=\"asInvoker\"/>"
       "<requestedExecutionLevel level=\"requireAdministrator\"/>"));
   EXPECT_FALSE(pe::RequestsAsInvoker("<requestedExecutionLevel level=\"asInvoker\""));
+  EXPECT_TRUE(pe::RequestsAsInvoker(
+      "<requestedExecutionLevel\n  uiAccess = \"false\"\n  level = \"asInvoker\" />"));
+  EXPECT_FALSE(pe::RequestsAsInvoker("<requestedExecutionLevel level=asInvoker/>"));
+  EXPECT_FALSE(pe::RequestsAsInvoker("<requestedExecutionLevel uiAccess=\"false\"/>"));
 }
 
 // A damaged file is reported, never read past its end (the sanitizer build
