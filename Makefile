@@ -4,13 +4,14 @@
 SHELL := /bin/bash
 
 .PHONY: help run run-win64 check check-native check-asan check-win64 \
-        check-win32 deps clean
+        check-win32 deps clean sweep
 
 help:
 	@echo "make run      build and run Tavrex once; print its exit code, time and log"
 	@echo "make check    install missing packages, build and test everything"
 	@echo "make run-win64                 the same run with the x86-64 Windows build under Wine"
 	@echo "make check-native|check-asan|check-win64|check-win32   one part of make check"
+	@echo "make sweep    the long fault sweeps, held-back-pool runs and randomized tests"
 	@echo "make clean    remove build/"
 
 run:
@@ -27,6 +28,9 @@ check-native check-asan check-win64 check-win32:
 
 deps:
 	@tools/install-deps.sh
+
+sweep: deps
+	@tools/sweep.sh
 
 clean:
 	rm -rf build

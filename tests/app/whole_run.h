@@ -105,8 +105,9 @@ struct Options {
   // Ends the run early: the filler buffer is refused, so _tmain returns 3
   // right after setting up, and everything before and after it still runs.
   bool refuseFiller = false;
-  // Keeps the bytes of every temporary file as it is closed; the last one
-  // is the result's.
+  // Keeps the bytes of every temporary file closed once the filler buffer
+  // is released, when only the five working numbers are left to destroy;
+  // the last one is the result's.
   bool captureClosedFiles = false;
 };
 
@@ -161,7 +162,7 @@ struct Watch {
   std::map<platform::FileHandle, std::wstring> names;
   platform::FileHandle logHandle = platform::kNullFile;
   std::int64_t clock = 1700000000;
-  bool logOpening = false;
+  bool fillerReleased = false;
 };
 
 inline Watch& W() {
@@ -239,6 +240,8 @@ inline void HookLocalFree(void* block) {
     w.out->largeHeldAtExit = testsupport::PoolScope::Held(LargeBlock);
     w.out->logOpenAtPoolFree = w.open.count(w.logHandle) != 0;
   }
+  const auto allocation = w.live.find(block);
+  if (allocation != w.live.end() && allocation->second == kFillerBytes) w.fillerReleased = true;
   w.live.erase(block);
   w.below.localFree(block);
 }
@@ -270,7 +273,8 @@ inline bool HookCloseHandle(platform::FileHandle file) {
   Site site;
   site.onLog = file == w.logHandle;
   const Site& s = Enter(Call::CloseHandle, site);
-  if (w.options.captureClosedFiles && !site.onLog && w.open.count(file) != 0) {
+  if (w.options.captureClosedFiles && w.fillerReleased && !site.onLog &&
+      w.open.count(file) != 0) {
     const platform::Calls& real = platform::RealCalls();
     std::string bytes(real.getFileSize(file), '\0');
     std::uint32_t done = 0;

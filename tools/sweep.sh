@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# make sweep: the long reliability runs that make check only samples, from
+# the release build:
+#   - every platform call of a whole run failed in turn, and single faults
+#     sampled through runs with part of the work pool held back;
+#   - the digits of pi that each held-back setting still gets right;
+#   - the randomized arithmetic tests under many seeds.
+# Each part prints its own summary; the last line reads "N passed, N failed".
+#   tools/sweep.sh [faults] [digits] [fuzz]   (all three by default)
+#   FUZZ_RUNS=n   seeds for the randomized tests (default 20)
+set -uo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
+
+passed=0
+failed=0
+pass() { echo "   PASS $*"; passed=$((passed + 1)); }
+fail() { echo "   FAIL $*"; failed=$((failed + 1)); }
+
+TESTS=$BUILD/release/tests/tavrex_tests
+MPFR_TESTS=$BUILD/release/tests/tavrex_mpfr_tests
+
+# run LABEL EXE FILTER [ENV...]: one test executable in an empty directory
+# that must stay empty; the sweep's own lines are shown.
+run() {
+  local label=$1 exe=$2 filter=$3
+  shift 3
+  local work=$BUILD/sweep-runs/$label log=$BUILD/sweep-runs/$label.log
+  rm -rf "$work"
+  mkdir -p "$work"
+  local start=$SECONDS status
+  (cd "$work" && env TAVREX_SWEEP=full "$@" "$exe" --gtest_color=no \
+    --gtest_filter="$filter") >"$log" 2>&1
+  status=$?
+  grep -E '^\[ (sweep|digits|seed) ' "$log" | sed 's/^/   /'
+  local left
+  left=$(find "$work" -mindepth 1 -printf '%P ' 2>/dev/null)
+  if [ $status -eq 0 ] && [ -z "$left" ]; then
+    pass "$label ($((SECONDS - start)) s)"
+  else
+    grep -E 'Failure|FAILED|Google Test trace|replay' "$log" | head -n 40 | sed 's/^/   | /'
+    if [ -n "$left" ]; then
+      fail "$label: files left in the working directory: $left"
+    else
+      fail "$label: exit status $status (full output: ${log#"$ROOT"/})"
+    fi
+  fi
+}
+
+part_faults() {
+  echo "== every call of a whole run failed in turn; sampled calls of held-back runs"
+  run faults "$TESTS" 'FaultSweep.*'
+}
+
+part_digits() {
+  echo "== the whole run with 8 to 20 LargeBlocks (and some SmallBlocks) held back"
+  run digits "$MPFR_TESTS" 'HeldBackPool.*'
+}
+
+part_fuzz() {
+  local runs=${FUZZ_RUNS:-20} base i
+  base=$(date +%s)
+  echo "== the randomized arithmetic tests under $runs seeds from $base"
+  for ((i = 0; i < runs; i++)); do
+    run "fuzz-$((base + i))" "$MPFR_TESTS" '*Fuzz*' TAVREX_FUZZ_SEED=$((base + i))
+  done
+}
+
+main() {
+  local parts=("$@") start=$SECONDS
+  [ ${#parts[@]} -eq 0 ] && parts=(faults digits fuzz)
+  echo "== building (release)"
+  build release tavrex_tests tavrex_mpfr_tests || { echo "the release build failed"; exit 1; }
+  for part in "${parts[@]}"; do
+    case $part in
+      faults | digits | fuzz) "part_$part" ;;
+      *) fail "unknown part $part" ;;
+    esac
+  done
+  local took=$((SECONDS - start))
+  echo "== took $((took / 60)) min $((took % 60)) s"
+  echo "make sweep: $passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+
+main "$@"
