@@ -132,6 +132,9 @@ struct Outcome {
   // At the end.
   std::size_t unfreedAllocations = 0;
   std::size_t openFiles = 0;
+  // Calls on a handle that names no open file (never opened, failed to
+  // open, or closed already).
+  std::uint32_t strayHandleCalls = 0;
   bool fftTablesHeld = false;
   // The log.
   bool logCreated = false;
@@ -206,6 +209,11 @@ inline Site& Enter(Call call, Site site = {}) {
   return list.back();
 }
 
+// A call on a handle must name a file that is open.
+inline void OnHandle(platform::FileHandle file) {
+  if (W().open.count(file) == 0) ++W().out->strayHandleCalls;
+}
+
 // Runs the call beneath and says whether the injector failed it.
 template <typename F>
 auto Through(Call call, const Site& site, F&& f) {
@@ -270,6 +278,7 @@ inline platform::FileHandle HookCreateFile(const wchar_t* name,
 
 inline bool HookCloseHandle(platform::FileHandle file) {
   Watch& w = W();
+  OnHandle(file);
   Site site;
   site.onLog = file == w.logHandle;
   const Site& s = Enter(Call::CloseHandle, site);
@@ -292,6 +301,7 @@ inline bool HookCloseHandle(platform::FileHandle file) {
 
 inline bool HookSetFilePointer(platform::FileHandle file, std::uint32_t offset) {
   Watch& w = W();
+  OnHandle(file);
   Site site;
   site.onLog = file == w.logHandle;
   Enter(Call::SetFilePointer, site);
@@ -313,6 +323,7 @@ inline void Positioned(Call call) {
 inline bool HookReadFile(platform::FileHandle file, void* buffer,
                          std::uint32_t count, std::uint32_t* done) {
   Watch& w = W();
+  OnHandle(file);
   Site site;
   site.onLog = file == w.logHandle;
   site.bytes = count;
@@ -325,6 +336,7 @@ inline bool HookReadFile(platform::FileHandle file, void* buffer,
 inline bool HookWriteFile(platform::FileHandle file, const void* buffer,
                           std::uint32_t count, std::uint32_t* done) {
   Watch& w = W();
+  OnHandle(file);
   Site site;
   site.onLog = file == w.logHandle;
   site.bytes = count;
@@ -351,6 +363,7 @@ inline bool HookWriteFile(platform::FileHandle file, const void* buffer,
 
 inline bool HookFlush(platform::FileHandle file) {
   Watch& w = W();
+  OnHandle(file);
   Site site;
   site.onLog = file == w.logHandle;
   const Site& s = Enter(Call::FlushFileBuffers, site);
@@ -360,6 +373,7 @@ inline bool HookFlush(platform::FileHandle file) {
 
 inline std::uint32_t HookGetFileSize(platform::FileHandle file) {
   Watch& w = W();
+  OnHandle(file);
   Site site;
   site.onLog = file == w.logHandle;
   const Site& s = Enter(Call::GetFileSize, site);
@@ -667,6 +681,7 @@ inline void Verify(const Outcome& out, const Expect& e, Leaks& leaks) {
   }
   EXPECT_EQ(out.unfreedAllocations, 0u);
   EXPECT_EQ(out.openFiles, 0u) << "files left open";
+  EXPECT_EQ(out.strayHandleCalls, 0u) << "calls on handles that name no open file";
   EXPECT_FALSE(out.fftTablesHeld);
   leaks.blocks += out.smallHeldAtExit + out.largeHeldAtExit;
   leaks.handles += static_cast<std::uint32_t>(out.openFiles);
