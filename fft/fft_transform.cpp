@@ -2,11 +2,44 @@
 
 #include <cassert>
 #include <cmath>
+#include <initializer_list>
+
+#include "fft/fft_kernels.h"
 
 namespace {
 
 [[maybe_unused]] bool IsTransformSize(std::int32_t n) {
   return n >= 2 && n <= fftTables.maxFftSize && (n & (n - 1)) == 0;
+}
+
+// The plain recursion, the definition that every vector kernel reproduces
+// to the bit, and the transform where there is no vector kernel.
+void PlainTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
+                    std::int32_t stride, std::int32_t sign,
+                    const FftComplex* table, std::int32_t span) {
+  if (n == 2) {
+    const FftComplex x0 = in[0];
+    const FftComplex x1 = in[stride];
+    out[0] = {x0.re + x1.re, x0.im + x1.im};
+    out[1] = {x0.re - x1.re, x0.im - x1.im};
+    return;
+  }
+  const std::int32_t h = n / 2;
+  PlainTransform(in, out, h, 2 * stride, sign, table, span);
+  PlainTransform(in + stride, out + h, h, 2 * stride, sign, table, span);
+
+  // One table serves every size: a size-n root is every (span / n)-th entry.
+  const std::int32_t step = span / n;
+  const double direction = static_cast<double>(sign);
+  for (std::int32_t k = 0; k < h; ++k) {
+    const double c = table[k * step].re;
+    const double s = direction * table[k * step].im;
+    const FftComplex b = out[k + h];
+    const FftComplex t = {b.re * c - s * b.im, s * b.re + c * b.im};
+    const FftComplex a = out[k];
+    out[k + h] = {a.re - t.re, a.im - t.im};
+    out[k] = {a.re + t.re, a.im + t.im};
+  }
 }
 
 // Both factors are read before the product is stored, so `b` may be `a`
@@ -17,35 +50,122 @@ inline void MultiplyElement(FftComplex& a, const FftComplex& b) {
   a = {x.re * y.re - x.im * y.im, x.im * y.re + x.re * y.im};
 }
 
+void PlainMultiply(FftComplex* product, const FftComplex* other,
+                   std::int32_t n) {
+  std::int32_t i = 0;
+  for (; i + 4 <= n; i += 4) {
+    MultiplyElement(product[i], other[i]);
+    MultiplyElement(product[i + 1], other[i + 1]);
+    MultiplyElement(product[i + 2], other[i + 2]);
+    MultiplyElement(product[i + 3], other[i + 3]);
+  }
+  for (; i < n; ++i) MultiplyElement(product[i], other[i]);
+}
+
+const FftKernelOps kPlainOps = {&PlainTransform, &PlainMultiply};
+
+// A convolution value rounded to the nearest integer, halves upward.
+inline std::int64_t RoundedValue(const FftComplex& value, double scale) {
+  return static_cast<std::int64_t>(std::floor(value.re * scale + 0.5));
+}
+
+// One position: x plus the carry from below, its digit and the carry up,
+// both truncated toward zero (a negative value gives a negative digit).
+inline void CarryOne(std::int64_t x, std::int64_t& carry, Digit& digit) {
+  const std::int64_t v = x + carry;
+  const std::int64_t q = v / 10;
+  digit = static_cast<Digit>(v - 10 * q);
+  carry = q;
+}
+
+// Non-negative and small enough that four positions and a carry sum up
+// within 64 bits.
+inline bool IsSmallNatural(std::int64_t x) {
+  return x >= 0 && x < (std::int64_t{1} << 40);
+}
+
+bool ProcessorRuns(FftKernel kernel) {
+#if defined(__x86_64__) || defined(__i386__)
+  __builtin_cpu_init();
+  switch (kernel) {
+    case FftKernel::Sse2:
+      return __builtin_cpu_supports("sse2");
+    case FftKernel::Avx:
+      return __builtin_cpu_supports("avx");
+    case FftKernel::Avx512:
+      return __builtin_cpu_supports("avx512f");
+    case FftKernel::Plain:
+      break;
+  }
+#endif
+  return kernel == FftKernel::Plain;
+}
+
+const FftKernelOps* OpsOf(FftKernel kernel) {
+  if (!ProcessorRuns(kernel)) return nullptr;
+  switch (kernel) {
+    case FftKernel::Plain:
+      return &kPlainOps;
+    case FftKernel::Sse2:
+      return Sse2FftKernel();
+    case FftKernel::Avx:
+      return AvxFftKernel();
+    case FftKernel::Avx512:
+      return Avx512FftKernel();
+  }
+  return nullptr;
+}
+
+FftKernel activeKernel = FftKernel::Plain;
+const FftKernelOps* activeOps = nullptr;
+
+const FftKernelOps& Kernel() {
+  if (activeOps == nullptr) {
+    // The widest vectors first; the plain recursion is always there.
+    for (FftKernel kernel : {FftKernel::Avx512, FftKernel::Avx, FftKernel::Sse2,
+                             FftKernel::Plain}) {
+      if (SetFftKernel(kernel)) break;
+    }
+  }
+  return *activeOps;
+}
+
 }  // namespace
+
+bool FftKernelAvailable(FftKernel kernel) { return OpsOf(kernel) != nullptr; }
+
+bool SetFftKernel(FftKernel kernel) {
+  const FftKernelOps* ops = OpsOf(kernel);
+  if (ops == nullptr) return false;
+  activeKernel = kernel;
+  activeOps = ops;
+  return true;
+}
+
+FftKernel ActiveFftKernel() {
+  Kernel();
+  return activeKernel;
+}
+
+const char* FftKernelName(FftKernel kernel) {
+  switch (kernel) {
+    case FftKernel::Plain:
+      return "plain";
+    case FftKernel::Sse2:
+      return "sse2";
+    case FftKernel::Avx:
+      return "avx";
+    case FftKernel::Avx512:
+      return "avx512";
+  }
+  return "?";
+}
 
 void FftTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
                   std::int32_t stride, std::int32_t sign) {
   assert(IsTransformSize(n) && stride >= 1);
-  if (n == 2) {
-    const FftComplex x0 = in[0];
-    const FftComplex x1 = in[stride];
-    out[0] = {x0.re + x1.re, x0.im + x1.im};
-    out[1] = {x0.re - x1.re, x0.im - x1.im};
-    return;
-  }
-  const std::int32_t h = n / 2;
-  FftTransform(in, out, h, 2 * stride, sign);
-  FftTransform(in + stride, out + h, h, 2 * stride, sign);
-
-  // One table serves every size: a size-n root is every (max / n)-th entry.
-  const std::int32_t step = fftTables.maxFftSize / n;
-  const FftComplex* twiddles = fftTables.twiddleTable;
-  const double direction = static_cast<double>(sign);
-  for (std::int32_t k = 0; k < h; ++k) {
-    const double c = twiddles[k * step].re;
-    const double s = direction * twiddles[k * step].im;
-    const FftComplex b = out[k + h];
-    const FftComplex t = {b.re * c - s * b.im, s * b.re + c * b.im};
-    const FftComplex a = out[k];
-    out[k + h] = {a.re - t.re, a.im - t.im};
-    out[k] = {a.re + t.re, a.im + t.im};
-  }
+  Kernel().transform(in, out, n, stride, sign, fftTables.twiddleTable,
+                     fftTables.maxFftSize);
 }
 
 void DigitsToSpectrum(const Digit* digits, std::int32_t count, std::int32_t n,
@@ -63,15 +183,7 @@ void DigitsToSpectrum(const Digit* digits, std::int32_t count, std::int32_t n,
 
 void MultiplySpectra(const FftComplex* other, std::int32_t n) {
   assert(IsTransformSize(n));
-  FftComplex* product = fftTables.spectrumA;
-  std::int32_t i = 0;
-  for (; i + 4 <= n; i += 4) {
-    MultiplyElement(product[i], other[i]);
-    MultiplyElement(product[i + 1], other[i + 1]);
-    MultiplyElement(product[i + 2], other[i + 2]);
-    MultiplyElement(product[i + 3], other[i + 3]);
-  }
-  for (; i < n; ++i) MultiplyElement(product[i], other[i]);
+  Kernel().multiply(fftTables.spectrumA, other, n);
 }
 
 void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
@@ -83,11 +195,31 @@ void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
   // Least significant position first. Positions from m on are neither
   // stored nor carried from, and the carry out of position 0 is dropped.
   std::int64_t carry = 0;
-  for (std::int32_t i = m - 1; i >= 0; --i) {
-    const double rounded = std::floor(values[i].re * scale + 0.5);
-    const std::int64_t v = static_cast<std::int64_t>(rounded) + carry;
-    const std::int64_t q = v / 10;  // toward zero: negative v, negative digit
-    out[i] = static_cast<Digit>(v - 10 * q);
-    carry = q;
+  std::int32_t i = m - 1;
+  for (; i >= 3; i -= 4) {
+    const std::int64_t x0 = RoundedValue(values[i], scale);
+    const std::int64_t x1 = RoundedValue(values[i - 1], scale);
+    const std::int64_t x2 = RoundedValue(values[i - 2], scale);
+    const std::int64_t x3 = RoundedValue(values[i - 3], scale);
+    if (IsSmallNatural(carry) && IsSmallNatural(x0) && IsSmallNatural(x1) &&
+        IsSmallNatural(x2) && IsSmallNatural(x3)) {
+      // Nothing negative: truncation is floor division, and carrying
+      // position by position gives the decimal digits of this sum, so one
+      // division instead of four lies on the carry's path.
+      const auto sum = static_cast<std::uint64_t>(
+          x0 + 10 * x1 + 100 * x2 + 1000 * x3 + carry);
+      const std::uint64_t low = sum % 10000;
+      carry = static_cast<std::int64_t>(sum / 10000);
+      out[i] = static_cast<Digit>(low % 10);
+      out[i - 1] = static_cast<Digit>(low / 10 % 10);
+      out[i - 2] = static_cast<Digit>(low / 100 % 10);
+      out[i - 3] = static_cast<Digit>(low / 1000);
+    } else {
+      CarryOne(x0, carry, out[i]);
+      CarryOne(x1, carry, out[i - 1]);
+      CarryOne(x2, carry, out[i - 2]);
+      CarryOne(x3, carry, out[i - 3]);
+    }
   }
+  for (; i >= 0; --i) CarryOne(RoundedValue(values[i], scale), carry, out[i]);
 }

@@ -1,0 +1,81 @@
+// The AVX kernel: two complex values per 256-bit register. Compiled for AVX
+// here only; chosen at run time when the processor has it.
+#include "fft/fft_kernels.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+#include <immintrin.h>
+
+#include <cstdint>
+
+#pragma GCC push_options
+#pragma GCC target("avx")
+
+#include "fft/fft_kernel_impl.h"
+#include "fft/fft_kernel_sse2.h"
+
+namespace {
+
+struct Avx {
+  using Reg = __m256d;
+  using One = Sse2;
+  static constexpr std::int32_t kWidth = 2;
+  static constexpr int kRegisters = 16;
+
+  [[gnu::always_inline]] static Reg Load(const FftComplex* p) {
+    return _mm256_loadu_pd(&p->re);
+  }
+  [[gnu::always_inline]] static void Store(FftComplex* p, Reg v) {
+    _mm256_storeu_pd(&p->re, v);
+  }
+  [[gnu::always_inline]] static Reg LoadStrided(const FftComplex* p,
+                                                std::int32_t step) {
+    return _mm256_loadu2_m128d(&p[step].re, &p->re);
+  }
+  [[gnu::always_inline]] static Reg Add(Reg a, Reg b) {
+    return _mm256_add_pd(a, b);
+  }
+  [[gnu::always_inline]] static Reg Sub(Reg a, Reg b) {
+    return _mm256_sub_pd(a, b);
+  }
+  [[gnu::always_inline]] static Reg Mul(Reg a, Reg b) {
+    return _mm256_mul_pd(a, b);
+  }
+  [[gnu::always_inline]] static Reg Xor(Reg a, Reg b) {
+    return _mm256_xor_pd(a, b);
+  }
+  [[gnu::always_inline]] static Reg SwapParts(Reg v) {
+    return _mm256_permute_pd(v, 0x5);
+  }
+  [[gnu::always_inline]] static Reg DuplicateRe(Reg v) {
+    return _mm256_movedup_pd(v);
+  }
+  [[gnu::always_inline]] static Reg DuplicateIm(Reg v) {
+    return _mm256_permute_pd(v, 0xF);
+  }
+  [[gnu::always_inline]] static void StoreColumns(FftComplex* const* columns,
+                                                  Reg a, Reg b, Reg c, Reg d) {
+    Store(columns[0], _mm256_permute2f128_pd(a, b, 0x20));
+    Store(columns[0] + 2, _mm256_permute2f128_pd(c, d, 0x20));
+    Store(columns[1], _mm256_permute2f128_pd(a, b, 0x31));
+    Store(columns[1] + 2, _mm256_permute2f128_pd(c, d, 0x31));
+  }
+  [[gnu::always_inline]] static Reg DirectionSigns(std::int32_t sign) {
+    return sign > 0 ? _mm256_set_pd(0.0, -0.0, 0.0, -0.0)
+                    : _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
+  }
+};
+
+const FftKernelOps kAvxOps = {&TransformWith<Avx>, &MultiplyWith<Avx>};
+
+}  // namespace
+
+#pragma GCC pop_options
+
+const FftKernelOps* AvxFftKernel() { return &kAvxOps; }
+
+#else
+
+const FftKernelOps* AvxFftKernel() { return nullptr; }
+
+#endif

@@ -1,0 +1,92 @@
+// The AVX-512 kernel: four complex values per 512-bit register. Compiled
+// for AVX-512F here only; chosen at run time when the processor has it.
+#include "fft/fft_kernels.h"
+
+#if defined(__x86_64__) || defined(__i386__)
+
+// GCC 12's AVX-512 intrinsics start from a deliberately undefined register
+// and then warn that it may be used uninitialised (fixed in GCC 13).
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#include <immintrin.h>
+
+#include <cstdint>
+
+#pragma GCC push_options
+#pragma GCC target("avx512f")
+
+#include "fft/fft_kernel_impl.h"
+#include "fft/fft_kernel_sse2.h"
+
+namespace {
+
+struct Avx512 {
+  using Reg = __m512d;
+  using One = Sse2;
+  static constexpr std::int32_t kWidth = 4;
+  static constexpr int kRegisters = 32;
+
+  [[gnu::always_inline]] static Reg Load(const FftComplex* p) {
+    return _mm512_loadu_pd(&p->re);
+  }
+  [[gnu::always_inline]] static void Store(FftComplex* p, Reg v) {
+    _mm512_storeu_pd(&p->re, v);
+  }
+  [[gnu::always_inline]] static Reg LoadStrided(const FftComplex* p,
+                                                std::int32_t step) {
+    const __m256d low = _mm256_loadu2_m128d(&p[step].re, &p->re);
+    const __m256d high = _mm256_loadu2_m128d(&p[3 * step].re, &p[2 * step].re);
+    return _mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1);
+  }
+  [[gnu::always_inline]] static Reg Add(Reg a, Reg b) {
+    return _mm512_add_pd(a, b);
+  }
+  [[gnu::always_inline]] static Reg Sub(Reg a, Reg b) {
+    return _mm512_sub_pd(a, b);
+  }
+  [[gnu::always_inline]] static Reg Mul(Reg a, Reg b) {
+    return _mm512_mul_pd(a, b);
+  }
+  [[gnu::always_inline]] static Reg Xor(Reg a, Reg b) {
+    return _mm512_castsi512_pd(
+        _mm512_xor_si512(_mm512_castpd_si512(a), _mm512_castpd_si512(b)));
+  }
+  [[gnu::always_inline]] static Reg SwapParts(Reg v) {
+    return _mm512_permute_pd(v, 0x55);
+  }
+  [[gnu::always_inline]] static Reg DuplicateRe(Reg v) {
+    return _mm512_movedup_pd(v);
+  }
+  [[gnu::always_inline]] static Reg DuplicateIm(Reg v) {
+    return _mm512_permute_pd(v, 0xFF);
+  }
+  [[gnu::always_inline]] static void StoreColumns(FftComplex* const* columns,
+                                                  Reg a, Reg b, Reg c, Reg d) {
+    const Reg ab02 = _mm512_shuffle_f64x2(a, b, 0x44);
+    const Reg ab13 = _mm512_shuffle_f64x2(a, b, 0xEE);
+    const Reg cd02 = _mm512_shuffle_f64x2(c, d, 0x44);
+    const Reg cd13 = _mm512_shuffle_f64x2(c, d, 0xEE);
+    Store(columns[0], _mm512_shuffle_f64x2(ab02, cd02, 0x88));
+    Store(columns[1], _mm512_shuffle_f64x2(ab02, cd02, 0xDD));
+    Store(columns[2], _mm512_shuffle_f64x2(ab13, cd13, 0x88));
+    Store(columns[3], _mm512_shuffle_f64x2(ab13, cd13, 0xDD));
+  }
+  [[gnu::always_inline]] static Reg DirectionSigns(std::int32_t sign) {
+    return sign > 0 ? _mm512_set_pd(0.0, -0.0, 0.0, -0.0, 0.0, -0.0, 0.0, -0.0)
+                    : _mm512_set_pd(-0.0, 0.0, -0.0, 0.0, -0.0, 0.0, -0.0, 0.0);
+  }
+};
+
+const FftKernelOps kAvx512Ops = {&TransformWith<Avx512>, &MultiplyWith<Avx512>};
+
+}  // namespace
+
+#pragma GCC pop_options
+
+const FftKernelOps* Avx512FftKernel() { return &kAvx512Ops; }
+
+#else
+
+const FftKernelOps* Avx512FftKernel() { return nullptr; }
+
+#endif

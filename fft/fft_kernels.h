@@ -1,0 +1,41 @@
+// The instruction-set kernels of the transform. Every kernel performs the
+// same radix-2 butterflies with the same operations on the same operands,
+// so their outputs agree to the last bit; they differ only in speed. The
+// fastest one the processor runs is chosen on first use; tests and
+// benchmarks may choose another.
+#pragma once
+
+#include <cstdint>
+
+#include "fft/fft_tables.h"
+
+enum class FftKernel : int { Plain = 0, Sse2 = 1, Avx = 2, Avx512 = 3 };
+inline constexpr FftKernel kFftKernels[] = {FftKernel::Plain, FftKernel::Sse2,
+                                            FftKernel::Avx, FftKernel::Avx512};
+
+// Whether this build carries the kernel and this processor can run it.
+bool FftKernelAvailable(FftKernel kernel);
+// Makes `kernel` the one that every transform uses from now on; false, and
+// nothing changed, when it is not available.
+bool SetFftKernel(FftKernel kernel);
+// The kernel in use, chosen on the first call if none has been set.
+FftKernel ActiveFftKernel();
+const char* FftKernelName(FftKernel kernel);
+
+// What a vector kernel provides; the digit conversions and the driver in
+// fft_transform.cpp call through it.
+struct FftKernelOps {
+  // out = transform of in[j * stride], roots of unity read from `table`,
+  // which serves sizes up to `span` by striding.
+  void (*transform)(const FftComplex* in, FftComplex* out, std::int32_t n,
+                    std::int32_t stride, std::int32_t sign,
+                    const FftComplex* table, std::int32_t span);
+  // product[i] *= other[i]; other may be product itself.
+  void (*multiply)(FftComplex* product, const FftComplex* other,
+                   std::int32_t n);
+};
+
+// Each null when the build does not carry that kernel.
+const FftKernelOps* Sse2FftKernel();
+const FftKernelOps* AvxFftKernel();
+const FftKernelOps* Avx512FftKernel();
