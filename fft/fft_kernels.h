@@ -35,6 +35,12 @@ struct FftKernelOps {
                    std::int32_t n);
 };
 
+// For measurement: routes every transform and product through `ops` from
+// now on, until it is replaced again or a kernel is set, and returns the
+// ops in force before. The benchmarks count a whole run's transforms this
+// way; the call goes through this table anyway, so the hook costs nothing.
+const FftKernelOps* ReplaceFftKernelOps(const FftKernelOps* ops);
+
 // Each null when the build does not carry that kernel.
 const FftKernelOps* Sse2FftKernel();
 const FftKernelOps* AvxFftKernel();

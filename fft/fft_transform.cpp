@@ -142,6 +142,12 @@ bool SetFftKernel(FftKernel kernel) {
   return true;
 }
 
+const FftKernelOps* ReplaceFftKernelOps(const FftKernelOps* ops) {
+  const FftKernelOps* previous = &Kernel();
+  activeOps = ops;
+  return previous;
+}
+
 FftKernel ActiveFftKernel() {
   Kernel();
   return activeKernel;

@@ -1,0 +1,259 @@
+// Benchmarks: FftTransform beside FFTW at every size, the multiplications
+// and additive operations of numbers, and one whole ComputePi, followed by
+// a summary of the comparisons and the number of transforms of a whole
+// run, counted as the run makes them.
+#include <benchmark/benchmark.h>
+#include <fftw3.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <random>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "app/program.h"
+#include "arith/additive.h"
+#include "bench/summary_reporter.h"
+#include "fft/fft_kernels.h"
+#include "fft/fft_multiply.h"
+#include "fft/fft_tables.h"
+#include "fft/fft_transform.h"
+#include "store/dec_number.h"
+#include "store/digits.h"
+#include "store/work_pool.h"
+
+namespace {
+
+// Each timing is repeated and the least taken: other work on the machine
+// only ever adds time.
+constexpr int kRepetitions = 3;
+constexpr double kMinSeconds = 0.2;
+
+double Least(const std::vector<double>& values) {
+  return *std::min_element(values.begin(), values.end());
+}
+
+benchmark::internal::Benchmark* Repeated(benchmark::internal::Benchmark* b) {
+  return b->Repetitions(kRepetitions)
+      ->ComputeStatistics("min", Least)
+      ->DisplayAggregatesOnly(true);
+}
+
+// A multiplication's input: digits in the first half, zeros after.
+void FillLikeAProduct(FftComplex* values, std::int32_t n) {
+  for (std::int32_t i = 0; i < n; ++i) {
+    values[i] = {i < n / 2 ? static_cast<double>(i * 7 % 10) : 0.0, 0.0};
+  }
+}
+
+// The transform as the program calls it, on the program's own buffers.
+void FftTransformBench(benchmark::State& state) {
+  const auto n = static_cast<std::int32_t>(state.range(0));
+  FillLikeAProduct(fftTables.stagingBuffer, n);
+  for (auto _ : state) {
+    FftTransform(fftTables.stagingBuffer, fftTables.spectrumA, n, 1, +1);
+    benchmark::ClobberMemory();
+  }
+}
+
+// FFTW's out-of-place complex transform of the same size and input, on
+// buffers of its own, planned by measuring.
+void FftwBench(benchmark::State& state) {
+  const auto n = static_cast<int>(state.range(0));
+  fftw_complex* in = fftw_alloc_complex(n);
+  fftw_complex* out = fftw_alloc_complex(n);
+  fftw_plan plan = fftw_plan_dft_1d(n, in, out, FFTW_FORWARD, FFTW_MEASURE);
+  // Planning by measuring overwrites the input.
+  for (int i = 0; i < n; ++i) {
+    in[i][0] = i < n / 2 ? i * 7 % 10 : 0;
+    in[i][1] = 0;
+  }
+  for (auto _ : state) {
+    fftw_execute(plan);
+    benchmark::ClobberMemory();
+  }
+  fftw_destroy_plan(plan);
+  fftw_free(in);
+  fftw_free(out);
+}
+
+// One kernel at the size of the program's products, to compare the kernels
+// with one another; the kernel chosen by default is put back afterwards.
+void FftKernelBench(benchmark::State& state) {
+  const auto kernel = static_cast<FftKernel>(state.range(0));
+  const FftKernel chosen = ActiveFftKernel();
+  if (!SetFftKernel(kernel)) {
+    state.SkipWithError("the processor does not run this kernel");
+    return;
+  }
+  constexpr std::int32_t n = 32768;
+  FillLikeAProduct(fftTables.stagingBuffer, n);
+  for (auto _ : state) {
+    FftTransform(fftTables.stagingBuffer, fftTables.spectrumA, n, 1, +1);
+    benchmark::ClobberMemory();
+  }
+  SetFftKernel(chosen);
+  state.SetLabel(FftKernelName(kernel));
+}
+
+// A number of `length` digits 0..9, in the pool's block.
+ScopedNumber MakeNumber(std::uint32_t length, std::uint32_t seed) {
+  ScopedNumber x;
+  std::mt19937 random(seed);
+  std::uniform_int_distribution<int> digit(0, 9);
+  Digit window[kSmallBlockBytes];
+  for (std::uint32_t at = 0; at < length; at += kSmallBlockBytes) {
+    const std::uint32_t count = std::min(kSmallBlockBytes, length - at);
+    for (std::uint32_t i = 0; i < count; ++i) {
+      window[i] = static_cast<Digit>(digit(random));
+    }
+    AppendDigits(*x, 0, count - 1, window);
+  }
+  return x;
+}
+
+void MultiplyNumbersBench(benchmark::State& state) {
+  const auto length = static_cast<std::uint32_t>(state.range(0));
+  const ScopedNumber a = MakeNumber(length, 1);
+  const ScopedNumber b = MakeNumber(length, 2);
+  for (auto _ : state) {
+    const ScopedNumber product = MultiplyNumbers(*a, *b);
+    benchmark::DoNotOptimize(product->length);
+  }
+}
+
+void SquareNumberBench(benchmark::State& state) {
+  const ScopedNumber x = MakeNumber(static_cast<std::uint32_t>(state.range(0)), 3);
+  for (auto _ : state) {
+    const ScopedNumber square = SquareNumber(*x);
+    benchmark::DoNotOptimize(square->length);
+  }
+}
+
+void DecAddBench(benchmark::State& state) {
+  const auto length = static_cast<std::uint32_t>(state.range(0));
+  const ScopedNumber a = MakeNumber(length, 4);
+  const ScopedNumber b = MakeNumber(length, 5);
+  for (auto _ : state) {
+    const ScopedNumber sum = DecAdd(*a, *b);
+    benchmark::DoNotOptimize(sum->length);
+  }
+}
+
+void DecHalveBench(benchmark::State& state) {
+  const ScopedNumber x = MakeNumber(static_cast<std::uint32_t>(state.range(0)), 6);
+  for (auto _ : state) {
+    const ScopedNumber half = DecHalve(*x);
+    benchmark::DoNotOptimize(half->length);
+  }
+}
+
+// A new empty directory as the current one for the life of the object:
+// the computation spills its result into a temporary file there.
+class ScratchDirectory {
+ public:
+  ScratchDirectory() : previous_(std::filesystem::current_path()) {
+    std::random_device seed;
+    do {
+      path_ = std::filesystem::temp_directory_path() /
+              ("tavrex-bench-" + std::to_string(seed()));
+    } while (!std::filesystem::create_directory(path_));
+    std::filesystem::current_path(path_);
+  }
+  ~ScratchDirectory() {
+    std::error_code ignored;
+    std::filesystem::current_path(previous_, ignored);
+    std::filesystem::remove_all(path_, ignored);
+  }
+  ScratchDirectory(const ScratchDirectory&) = delete;
+  ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+ private:
+  std::filesystem::path previous_;
+  std::filesystem::path path_;
+};
+
+void ComputePiBench(benchmark::State& state) {
+  const ScratchDirectory scratch;
+  for (auto _ : state) {
+    if (ComputePi() != 0) state.SkipWithError("ComputePi did not return 0");
+  }
+}
+
+// Counting the transforms of one whole run: every transform goes through
+// the kernel's table, which is replaced for the run by one that counts
+// before it hands the call on.
+std::map<std::int32_t, std::int64_t> transformCounts;
+const FftKernelOps* countedKernel = nullptr;
+
+void CountingTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
+                       std::int32_t stride, std::int32_t sign,
+                       const FftComplex* table, std::int32_t span) {
+  ++transformCounts[n];
+  countedKernel->transform(in, out, n, stride, sign, table, span);
+}
+
+void PassingMultiply(FftComplex* product, const FftComplex* other,
+                     std::int32_t n) {
+  countedKernel->multiply(product, other, n);
+}
+
+std::map<std::int32_t, std::int64_t> CountTransformsOfComputePi() {
+  static const FftKernelOps kCounting = {&CountingTransform, &PassingMultiply};
+  const ScratchDirectory scratch;
+  transformCounts.clear();
+  countedKernel = ReplaceFftKernelOps(&kCounting);
+  ComputePi();
+  ReplaceFftKernelOps(countedKernel);
+  return transformCounts;
+}
+
+void RegisterBenchmarks() {
+  using benchmark::RegisterBenchmark;
+  // FFTW and ours side by side, size by size.
+  for (std::int64_t n = 2; n <= kMaxFftSize; n *= 2) {
+    Repeated(RegisterBenchmark("Fftw", FftwBench)->Arg(n)->MinTime(kMinSeconds));
+    Repeated(RegisterBenchmark("FftTransform", FftTransformBench)
+                 ->Arg(n)
+                 ->MinTime(kMinSeconds));
+  }
+  for (FftKernel kernel : kFftKernels) {
+    RegisterBenchmark("FftKernel", FftKernelBench)
+        ->Arg(static_cast<std::int64_t>(kernel))
+        ->MinTime(kMinSeconds);
+  }
+  for (std::int64_t digits : {100, 1000, 10000}) {
+    RegisterBenchmark("MultiplyNumbers", MultiplyNumbersBench)->Arg(digits);
+    RegisterBenchmark("SquareNumber", SquareNumberBench)->Arg(digits);
+  }
+  RegisterBenchmark("DecAdd", DecAddBench)->Arg(10000);
+  RegisterBenchmark("DecHalve", DecHalveBench)->Arg(10000);
+  Repeated(RegisterBenchmark("ComputePi", ComputePiBench)
+               ->Iterations(1)
+               ->Unit(benchmark::kMillisecond));
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  benchmark::Initialize(&argc, argv);
+  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  InitWorkPool();
+  if (workPool.ready == 0 || InitFftTables() != 0) {
+    std::cerr << "no memory for the work pool or the FFT tables\n";
+    return 3;
+  }
+  std::cout << "FFT kernel: " << FftKernelName(ActiveFftKernel()) << "\n";
+  RegisterBenchmarks();
+  SummaryReporter reporter;
+  benchmark::RunSpecifiedBenchmarks(&reporter);
+  reporter.PrintSummary(std::cout, CountTransformsOfComputePi());
+  benchmark::Shutdown();
+  FreeFftTables();
+  FreeWorkPool();
+  return 0;
+}
