@@ -4,7 +4,7 @@
 SHELL := /bin/bash
 
 .PHONY: help run run-win64 check check-native check-asan check-win64 \
-        check-win32 deps clean sweep
+        check-win32 deps clean sweep bench
 
 help:
 	@echo "make run      build and run Tavrex once; print its exit code, time and log"
@@ -12,6 +12,7 @@ help:
 	@echo "make run-win64                 the same run with the x86-64 Windows build under Wine"
 	@echo "make check-native|check-asan|check-win64|check-win32   one part of make check"
 	@echo "make sweep    the long fault sweeps, held-back-pool runs and randomized tests"
+	@echo "make bench    build the benchmarks optimised and run them (needs libbenchmark-dev, libfftw3-dev)"
 	@echo "make clean    remove build/"
 
 run:
@@ -36,3 +37,9 @@ clean:
 	rm -rf build
 
 # Benchmarks (bench/): `make bench` and `make sweep` belong here.
+bench:
+	@mkdir -p build
+	@cmake -S . -B build/bench -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=Release \
+	  -DTAVREX_BENCH=ON -DTAVREX_TESTS=OFF >build/bench.log 2>&1 || { cat build/bench.log; exit 1; }
+	@cmake --build build/bench -j 2 --target tavrex_bench -- --quiet
+	@build/bench/bench/tavrex_bench
