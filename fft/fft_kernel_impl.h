@@ -5,10 +5,11 @@
 // The transform performs exactly the radix-2 butterflies of the plain
 // recursion, each on the same operands with the same operations; only the
 // order in which they run differs. A first pass reads the input in
-// bit-reversed order and does the stages of sizes 2 and 4. The stages up to
-// kBlockSize then run block by block, each block staying in the first-level
-// cache; the larger ones follow depth first, as in the plain recursion, two
-// stages per pass over the data.
+// bit-reversed order and does the stages of sizes 2, 4 and 8, its vector
+// lanes feeding kWidth blocks of kBlockSize points at once; each block does
+// its stages in a scratch copy in the first-level cache and its last pass
+// stores it into the output. The larger stages follow depth first, as in
+// the plain recursion, three at a time in one pass over the data.
 //
 // Each translation unit that includes this compiles it for its own
 // instruction set; internal linkage keeps one unit's code from standing in
@@ -21,7 +22,11 @@
 
 namespace {
 
-inline constexpr std::int32_t kBlockSize = 1024;
+// The first pass does the stages up to kLeafRadix; blocks of kBlockSize
+// points then do theirs with roots gathered once per transform: 8 KiB of
+// values and 16 KiB of roots fit the 32 KiB first-level cache.
+inline constexpr std::int32_t kLeafRadix = 8;
+inline constexpr std::int32_t kBlockSize = 512;
 
 // A root of unity prepared for butterflies: c in both parts of each complex,
 // s in both parts with the direction folded in, (-sign * s, sign * s).
@@ -36,7 +41,8 @@ template <class V>
 [[gnu::always_inline]] inline Roots<V> LoadRoots(const FftComplex* first,
                                                  std::int32_t step,
                                                  typename V::Reg signs) {
-  const typename V::Reg w = V::LoadStrided(first, step);
+  const typename V::Reg w =
+      step == 1 ? V::Load(first) : V::LoadStrided(first, step);
   return {V::DuplicateRe(w), V::Xor(V::DuplicateIm(w), signs)};
 }
 
@@ -106,18 +112,20 @@ class TableRoots {
   std::int32_t sign_;
 };
 
-// ... or gathered and prepared beforehand, kWidth roots per entry.
+// ... or gathered beforehand and kept ready for use: c twice, then s with
+// the direction folded in twice, in two arrays of pairs.
 template <class V>
 class LocalRoots {
  public:
-  explicit LocalRoots(const Roots<V>* roots) : roots_(roots) {}
+  LocalRoots(const FftComplex* c, const FftComplex* s) : c_(c), s_(s) {}
   template <class U = V>
-  [[gnu::always_inline]] Roots<V> At(std::int32_t k) const {
-    return roots_[k / V::kWidth];
+  [[gnu::always_inline]] Roots<U> At(std::int32_t k) const {
+    return {U::Load(c_ + k), U::Load(s_ + k)};
   }
 
  private:
-  const Roots<V>* roots_;
+  const FftComplex* c_;
+  const FftComplex* s_;
 };
 
 // Calls step.template operator()<U>(k) for k = 0 .. count - 1, kWidth
@@ -223,71 +231,98 @@ inline void ReversedIncrement(std::int32_t& i, std::int32_t top) {
   i |= bit;
 }
 
-// The stages of sizes 2, 4 and 8 straight from the input: outputs
-// 8i .. 8i+7 come from inputs r + j*n/8 (times the stride) for j = 0, 4,
-// 2, 6, 1, 5, 3, 7, where r is i with its log2(n/8) bits reversed. U::kWidth
-// consecutive r at a time, so that the input is read in runs; the outputs
-// of each lane are stored together.
-template <class U>
-void LeafPass(const FftComplex* in, FftComplex* out, std::int32_t n,
-              std::int32_t stride, std::int32_t sign, const FftComplex* table,
-              std::int32_t span) {
-  using R = typename U::Reg;
-  static constexpr std::int32_t kOrder[8] = {0, 4, 2, 6, 1, 5, 3, 7};
-  const R signs = U::DirectionSigns(sign);
-  Roots<U> w4[2];
-  Roots<U> w8[4];
-  for (std::int32_t k = 0; k < 2; ++k) {
-    w4[k] = LoadRoots<U>(table + k * (span / 4), 0, signs);
-  }
-  for (std::int32_t k = 0; k < 4; ++k) {
-    w8[k] = LoadRoots<U>(table + k * (span / 8), 0, signs);
-  }
-  const std::int32_t eighth = n / 8;
-  const std::int32_t runs = eighth / U::kWidth;
-  // Lane l reads r + l: its outputs lie l's bits reversed further on.
-  std::int32_t laneOffsets[U::kWidth];
-  for (std::int32_t lane = 0; lane < U::kWidth; ++lane) {
-    laneOffsets[lane] = 0;
-    for (std::int32_t b = 1, top = eighth / 2; b < U::kWidth;
-         b *= 2, top /= 2) {
-      if (lane & b) laneOffsets[lane] |= top;
+// The stages of sizes kSize .. kRadix on kRadix values in registers,
+// those of each size with its roots from roots + kSize / 2 - 2 on.
+template <class U, int kSize, int kRadix>
+[[gnu::always_inline]] inline void LeafStages(typename U::Reg (&y)[kRadix],
+                                              const Roots<U>* roots) {
+  for (int g = 0; g < kRadix; g += kSize) {
+    for (int k = 0; k < kSize / 2; ++k) {
+      const typename U::Reg a = y[g + k];
+      const typename U::Reg t =
+          Turn(y[g + k + kSize / 2], roots[kSize / 2 - 2 + k]);
+      y[g + k] = U::Add(a, t);
+      y[g + k + kSize / 2] = U::Sub(a, t);
     }
   }
-  const std::int32_t step = eighth * stride;
-  std::int32_t run = 0;  // i's bits reversed, over log2(runs) bits
+  if constexpr (kSize < kRadix) LeafStages<U, 2 * kSize>(y, roots);
+}
+
+// value with its lowest `bits` bits in reverse order.
+inline std::int32_t BitsReversed(std::int32_t value, std::int32_t bits) {
+  std::int32_t reversed = 0;
+  for (std::int32_t b = 0; b < bits; ++b) {
+    reversed = (reversed << 1) | ((value >> b) & 1);
+  }
+  return reversed;
+}
+
+// Where lane l of a leaf pass over all of an n-point transform puts its
+// outputs: lane l reads r + l, whose reversed bits are r's with l's
+// reversed added at the top.
+template <int kWidth>
+inline std::int32_t LaneStart(std::int32_t n, std::int32_t lane) {
+  return BitsReversed(lane, StageCount(kWidth)) * (n / kWidth);
+}
+
+// 0 .. kCount - 1, each with its log2(kCount) bits reversed.
+template <int kCount>
+struct ReversedOrder {
+  constexpr ReversedOrder() : index() {
+    for (int j = 0; j < kCount; ++j) {
+      for (int b = 1, top = kCount / 2; b < kCount; b *= 2, top /= 2) {
+        if (j & b) index[j] |= top;
+      }
+    }
+  }
+  int index[kCount];
+};
+
+// The first log2(kRadix) stages, straight from the input: outputs
+// kRadix*i + j come from inputs r + j'*n/kRadix (times the stride), where r
+// is i with its log2(n/kRadix) bits reversed and j' is j reversed. U::kWidth
+// consecutive r at a time, so that the input is read in runs; each lane's
+// outputs are stored together.
+template <class U, int kRadix>
+void LeafPass(const FftComplex* in, std::int32_t n, std::int32_t stride,
+              std::int32_t sign, const FftComplex* table, std::int32_t span,
+              std::int32_t first, std::int32_t count,
+              FftComplex* const* laneOut) {
+  using R = typename U::Reg;
+  const R signs = U::DirectionSigns(sign);
+  // The roots of sizes 4 .. kRadix, those of `size` from size / 2 - 2 on.
+  Roots<U> roots[kRadix - 2];
+  for (std::int32_t size = 4; size <= kRadix; size *= 2) {
+    for (std::int32_t k = 0; k < size / 2; ++k) {
+      roots[size / 2 - 2 + k] =
+          LoadRoots<U>(table + k * (span / size), 0, signs);
+    }
+  }
+  static constexpr ReversedOrder<kRadix> kOrder{};
+  const std::int32_t part = n / kRadix;
+  const std::int32_t runs = part / U::kWidth;
+  const std::int32_t step = part * stride;
+  std::int32_t run = BitsReversed(first, StageCount(runs));
   FftComplex* columns[U::kWidth];
-  for (std::int32_t i = 0; i < runs; ++i) {
+  for (std::int32_t i = 0; i < count; ++i) {
     const FftComplex* x = in + U::kWidth * run * stride;
-    R y[8];
-    for (int j = 0; j < 8; j += 2) {
-      const FftComplex* a = x + kOrder[j] * step;
-      const FftComplex* b = x + kOrder[j + 1] * step;
+    R y[kRadix];
+    for (int j = 0; j < kRadix; j += 2) {
+      const FftComplex* a = x + kOrder.index[j] * step;
+      const FftComplex* b = x + kOrder.index[j + 1] * step;
       const R xa = stride == 1 ? U::Load(a) : U::LoadStrided(a, stride);
       const R xb = stride == 1 ? U::Load(b) : U::LoadStrided(b, stride);
       y[j] = U::Add(xa, xb);
       y[j + 1] = U::Sub(xa, xb);
     }
-    for (int g = 0; g < 8; g += 4) {
-      for (int j = 0; j < 2; ++j) {
-        const R a = y[g + j];
-        const R t = Turn(y[g + j + 2], w4[j]);
-        y[g + j] = U::Add(a, t);
-        y[g + j + 2] = U::Sub(a, t);
-      }
-    }
-    for (int j = 0; j < 4; ++j) {
-      const R a = y[j];
-      const R t = Turn(y[j + 4], w8[j]);
-      y[j] = U::Add(a, t);
-      y[j + 4] = U::Sub(a, t);
-    }
+    LeafStages<U, 4>(y, roots);
     for (std::int32_t lane = 0; lane < U::kWidth; ++lane) {
-      columns[lane] = out + 8 * (i + laneOffsets[lane]);
+      columns[lane] = laneOut[lane] + kRadix * i;
     }
-    U::StoreColumns(columns, y[0], y[1], y[2], y[3]);
-    for (std::int32_t lane = 0; lane < U::kWidth; ++lane) columns[lane] += 4;
-    U::StoreColumns(columns, y[4], y[5], y[6], y[7]);
+    for (int j = 0; j < kRadix; j += 4) {
+      U::StoreColumns(columns, y[j], y[j + 1], y[j + 2], y[j + 3]);
+      for (std::int32_t lane = 0; lane < U::kWidth; ++lane) columns[lane] += 4;
+    }
     ReversedIncrement(run, runs / 2);
   }
 }
@@ -303,13 +338,15 @@ class Transformer {
         span_(span),
         sign_(sign),
         localTop_(n < kBlockSize ? n : kBlockSize) {
-    // Every block needs the roots of the sizes 16 .. localTop_: gathered
-    // once, ready for use, one size after the other.
-    Roots<V>* next = local_;
-    for (std::int32_t size = 16; size <= localTop_; size *= 2) {
+    // The roots of the sizes above the leaf's up to localTop_, which every
+    // block reads over again: gathered once, one size after the other.
+    for (std::int32_t size = 2 * kLeafRadix; size <= localTop_; size *= 2) {
       const TableRoots<V> roots = RootsInTable(size);
+      const std::int32_t first = size / 2 - kLeafRadix;
       for (std::int32_t k = 0; k < size / 2; k += V::kWidth) {
-        *next++ = roots.At(k);
+        const Roots<V> w = roots.At(k);
+        V::Store(localC_ + first + k, w.c);
+        V::Store(localS_ + first + k, w.s);
       }
     }
   }
@@ -324,74 +361,106 @@ class Transformer {
       One::Store(out + 1, One::Sub(x0, x1));
       return;
     }
-    if (n == 4) {
-      // Outputs 0 .. 3 from inputs 0, 2, 1, 3.
-      const Roots<One> w0 = RootsInTable(4).template At<One>(0);
-      const Roots<One> w1 = RootsInTable(4).template At<One>(1);
-      const R x0 = One::Load(in);
-      const R x1 = One::Load(in + 2 * stride);
-      const R x2 = One::Load(in + stride);
-      const R x3 = One::Load(in + 3 * stride);
-      const R y0 = One::Add(x0, x1);
-      const R y1 = One::Sub(x0, x1);
-      const R t2 = Turn(One::Add(x2, x3), w0);
-      const R t3 = Turn(One::Sub(x2, x3), w1);
-      One::Store(out, One::Add(y0, t2));
-      One::Store(out + 1, One::Add(y1, t3));
-      One::Store(out + 2, One::Sub(y0, t2));
-      One::Store(out + 3, One::Sub(y1, t3));
-      return;
-    }
-    if (n / 8 < V::kWidth) {
-      LeafPass<One>(in, out, n, stride, sign_, table_, span_);
+    // Below the leaf's own size the leaf alone is the transform.
+    if (n == 4) return Leaf<One, 4>(in, out, n, stride);
+    if (n < kLeafRadix) return Leaf<One, 8>(in, out, n, stride);
+    if (n / kLeafRadix < V::kWidth) {
+      Leaf<One, kLeafRadix>(in, out, n, stride);
+      Stages(out, n, false);
+    } else if (n < V::kWidth * kBlockSize) {
+      Leaf<V, kLeafRadix>(in, out, n, stride);
+      Stages(out, n, false);
     } else {
-      LeafPass<V>(in, out, n, stride, sign_, table_, span_);
+      // The leaf pass's lanes feed kWidth blocks at a time; those are
+      // finished in scratch_ and stored into out by their last pass.
+      constexpr std::int32_t kRunsPerBlock = kBlockSize / kLeafRadix;
+      FftComplex* lanes[V::kWidth];
+      for (std::int32_t lane = 0; lane < V::kWidth; ++lane) {
+        lanes[lane] = scratch_ + lane * kBlockSize;
+      }
+      for (std::int32_t part = 0; part < n / V::kWidth / kBlockSize; ++part) {
+        LeafPass<V, kLeafRadix>(in, n, stride, sign_, table_, span_,
+                                part * kRunsPerBlock, kRunsPerBlock, lanes);
+        for (std::int32_t lane = 0; lane < V::kWidth; ++lane) {
+          FftComplex* block =
+              out + LaneStart<V::kWidth>(n, lane) + part * kBlockSize;
+          BlockStages(lanes[lane], lanes[lane], block, kBlockSize);
+        }
+      }
+      Stages(out, n, true);
     }
-    Stages(out, n);
   }
 
  private:
+  // The leaf pass over all of an n-point transform.
+  template <class U, int kRadix>
+  void Leaf(const FftComplex* in, FftComplex* out, std::int32_t n,
+            std::int32_t stride) const {
+    FftComplex* lanes[U::kWidth];
+    for (std::int32_t lane = 0; lane < U::kWidth; ++lane) {
+      lanes[lane] = out + LaneStart<U::kWidth>(n, lane);
+    }
+    LeafPass<U, kRadix>(in, n, stride, sign_, table_, span_, 0,
+                        n / kRadix / U::kWidth, lanes);
+  }
+
   TableRoots<V> RootsInTable(std::int32_t size) const {
     return TableRoots<V>(table_, span_ / size, sign_);
   }
 
-  // The prepared roots of a size from 16 up to localTop_; size / 2 - 8
-  // roots of the sizes below come first.
+  // The gathered roots of a size above the leaf's up to localTop_;
+  // size / 2 - kLeafRadix roots of the sizes below come first.
   LocalRoots<V> RootsInBlock(std::int32_t size) const {
-    return LocalRoots<V>(local_ + (size / 2 - 8) / V::kWidth);
+    const std::int32_t first = size / 2 - kLeafRadix;
+    return LocalRoots<V>(localC_ + first, localS_ + first);
+  }
+
+  // Calls pass(roots of size / 4, of size / 2, of size), from wherever they
+  // are.
+  template <class Pass>
+  void WithRoots(std::int32_t size, Pass&& pass) const {
+    if (size <= localTop_) {
+      pass(RootsInBlock(size / 4), RootsInBlock(size / 2), RootsInBlock(size));
+    } else {
+      pass(RootsInTable(size / 4), RootsInTable(size / 2), RootsInTable(size));
+    }
   }
 
   // The stages of sizes 16 .. n over out[0 .. n-1], whose sub-transforms
   // of size 8 are done: depth first, as in the plain recursion, down to
   // blocks that stay in the first-level cache.
-  void Stages(FftComplex* out, std::int32_t n) const {
+  void Stages(FftComplex* out, std::int32_t n, bool blocksDone) const {
     if (n <= kBlockSize) {
-      BlockStages(out, n);
+      if (!blocksDone) BlockStages(out, scratch_, out, n);
     } else if (n == 2 * kBlockSize) {
-      for (std::int32_t j = 0; j < 2; ++j) Stages(out + j * (n / 2), n / 2);
-      const TableRoots<V> roots = RootsInTable(n);
+      for (std::int32_t j = 0; j < 2; ++j)
+        Stages(out + j * (n / 2), n / 2, blocksDone);
       const std::int32_t h = n / 2;
-      ForColumns<V>(out, h, [&]<class U>(std::int32_t k) {
-        Butterfly<U>(out + k, out + k + h, out + k, out + k + h,
-                     roots.template At<U>(k));
+      WithRoots(n, [&](const auto&, const auto&, const auto& roots) {
+        ForColumns<V>(out, h, [&]<class U>(std::int32_t k) {
+          Butterfly<U>(out + k, out + k + h, out + k, out + k + h,
+                       roots.template At<U>(k));
+        });
       });
     } else if (n == 4 * kBlockSize || V::kRegisters < 32) {
       const std::int32_t q = n / 4;
-      for (std::int32_t j = 0; j < 4; ++j) Stages(out + j * q, q);
-      const TableRoots<V> halfRoots = RootsInTable(n / 2);
-      const TableRoots<V> fullRoots = RootsInTable(n);
-      ForColumns<V>(out, q, [&]<class U>(std::int32_t k) {
-        Radix4<U>(out + k, out + k, q, halfRoots.template At<U>(k),
-                  fullRoots.template At<U>(k), fullRoots.template At<U>(k + q));
-      });
+      for (std::int32_t j = 0; j < 4; ++j) Stages(out + j * q, q, blocksDone);
+      WithRoots(n,
+                [&](const auto&, const auto& halfRoots, const auto& fullRoots) {
+                  ForColumns<V>(out, q, [&]<class U>(std::int32_t k) {
+                    Radix4<U>(out + k, out + k, q, halfRoots.template At<U>(k),
+                              fullRoots.template At<U>(k),
+                              fullRoots.template At<U>(k + q));
+                  });
+                });
     } else {
       const std::int32_t e = n / 8;
-      for (std::int32_t j = 0; j < 8; ++j) Stages(out + j * e, e);
-      const TableRoots<V> quarterRoots = RootsInTable(n / 4);
-      const TableRoots<V> halfRoots = RootsInTable(n / 2);
-      const TableRoots<V> fullRoots = RootsInTable(n);
-      ForColumns<V>(out, e, [&]<class U>(std::int32_t k) {
-        Radix8<U>(out + k, k, e, quarterRoots, halfRoots, fullRoots);
+      for (std::int32_t j = 0; j < 8; ++j) Stages(out + j * e, e, blocksDone);
+      WithRoots(n, [&](const auto& quarterRoots, const auto& halfRoots,
+                       const auto& fullRoots) {
+        ForColumns<V>(out, e, [&]<class U>(std::int32_t k) {
+          Radix8<U>(out + k, k, e, quarterRoots, halfRoots, fullRoots);
+        });
       });
     }
   }
@@ -399,24 +468,24 @@ class Transformer {
   // One block, stage by stage: a single stage first when their count is
   // odd, then two at a time. The passes between the first and the last
   // work on a copy in scratch_, whose vectors never straddle cache lines.
-  void BlockStages(FftComplex* out, std::int32_t n) const {
-    std::int32_t done = 8;
-    const FftComplex* src = out;
+  void BlockStages(const FftComplex* src, FftComplex* work, FftComplex* dst,
+                   std::int32_t n) const {
+    std::int32_t done = kLeafRadix;
     const std::int32_t last = n / 4;  // the last pass's quarter, or half
     auto destination = [&](std::int32_t passDone) {
-      return passDone >= last ? out : scratch_;
+      return passDone >= last ? dst : work;
     };
     if (StageCount(n / done) % 2 == 1) {
-      FftComplex* dst = destination(done);
-      Radix2Pass<V>(src, dst, n, done, RootsInBlock(2 * done));
-      src = dst;
+      FftComplex* to = destination(done);
+      Radix2Pass<V>(src, to, n, done, RootsInBlock(2 * done));
+      src = to;
       done *= 2;
     }
     for (; done < n; done *= 4) {
-      FftComplex* dst = destination(done);
-      Radix4Pass<V>(src, dst, n, done, RootsInBlock(2 * done),
+      FftComplex* to = destination(done);
+      Radix4Pass<V>(src, to, n, done, RootsInBlock(2 * done),
                     RootsInBlock(4 * done));
-      src = dst;
+      src = to;
     }
   }
 
@@ -424,8 +493,9 @@ class Transformer {
   std::int32_t span_;
   std::int32_t sign_;
   std::int32_t localTop_;
-  Roots<V> local_[kBlockSize / V::kWidth];
-  alignas(64) mutable FftComplex scratch_[kBlockSize];
+  FftComplex localC_[kBlockSize];
+  FftComplex localS_[kBlockSize];
+  alignas(64) mutable FftComplex scratch_[V::kWidth * kBlockSize];
 };
 
 template <class V>

@@ -1,7 +1,7 @@
 #include "fft/fft_transform.h"
 
 #include <cassert>
-#include <cmath>
+#include <cstring>
 #include <initializer_list>
 
 #include "fft/fft_kernels.h"
@@ -64,9 +64,14 @@ void PlainMultiply(FftComplex* product, const FftComplex* other,
 
 const FftKernelOps kPlainOps = {&PlainTransform, &PlainMultiply};
 
-// A convolution value rounded to the nearest integer, halves upward.
+// A convolution value rounded to the nearest integer, halves upward: the
+// floor of x * scale + 0.5, taken as truncation toward zero corrected by
+// one below zero, which is the same integer wherever it fits in 64 bits
+// and spares a call into the runtime for every digit.
 inline std::int64_t RoundedValue(const FftComplex& value, double scale) {
-  return static_cast<std::int64_t>(std::floor(value.re * scale + 0.5));
+  const double x = value.re * scale + 0.5;
+  const auto truncated = static_cast<std::int64_t>(x);
+  return static_cast<double>(truncated) > x ? truncated - 1 : truncated;
 }
 
 // One position: x plus the carry from below, its digit and the carry up,
@@ -114,6 +119,27 @@ const FftKernelOps* OpsOf(FftKernel kernel) {
       return Avx512FftKernel();
   }
   return nullptr;
+}
+
+// The roots that transforms of up to kDenseSpan points read: every
+// (maxFftSize / kDenseSpan)-th entry of the twiddle table, side by side.
+// The program's products are at most 32768 points; read from the table,
+// their largest stages fetch a cache line for every root, here one for
+// every four. Copied from the table, so they are the very same numbers,
+// on the first transform after the table was set up.
+constexpr std::int32_t kDenseSpan = 32768;
+FftComplex denseRoots[kDenseSpan / 2];
+const FftComplex* denseSource = nullptr;
+
+const FftComplex* DenseRoots() {
+  if (denseSource != fftTables.twiddleTable) {
+    const std::int32_t step = fftTables.maxFftSize / kDenseSpan;
+    for (std::int32_t k = 0; k < kDenseSpan / 2; ++k) {
+      denseRoots[k] = fftTables.twiddleTable[k * step];
+    }
+    denseSource = fftTables.twiddleTable;
+  }
+  return denseRoots;
 }
 
 FftKernel activeKernel = FftKernel::Plain;
@@ -170,8 +196,12 @@ const char* FftKernelName(FftKernel kernel) {
 void FftTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
                   std::int32_t stride, std::int32_t sign) {
   assert(IsTransformSize(n) && stride >= 1);
-  Kernel().transform(in, out, n, stride, sign, fftTables.twiddleTable,
-                     fftTables.maxFftSize);
+  if (n <= kDenseSpan && fftTables.maxFftSize >= kDenseSpan) {
+    Kernel().transform(in, out, n, stride, sign, DenseRoots(), kDenseSpan);
+  } else {
+    Kernel().transform(in, out, n, stride, sign, fftTables.twiddleTable,
+                       fftTables.maxFftSize);
+  }
 }
 
 void DigitsToSpectrum(const Digit* digits, std::int32_t count, std::int32_t n,
@@ -183,7 +213,9 @@ void DigitsToSpectrum(const Digit* digits, std::int32_t count, std::int32_t n,
   for (std::int32_t i = 0; i < count; ++i) {
     staging[i] = {static_cast<double>(digits[i]), 0.0};
   }
-  for (std::int32_t i = count; i < n; ++i) staging[i] = {0.0, 0.0};
+  // All bits clear is +0.0.
+  std::memset(staging + count, 0,
+              static_cast<std::size_t>(n - count) * sizeof(FftComplex));
   FftTransform(staging, target, n, 1, +1);
 }
 
@@ -212,8 +244,8 @@ void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
       // Nothing negative: truncation is floor division, and carrying
       // position by position gives the decimal digits of this sum, so one
       // division instead of four lies on the carry's path.
-      const auto sum = static_cast<std::uint64_t>(
-          x0 + 10 * x1 + 100 * x2 + 1000 * x3 + carry);
+      const auto sum = static_cast<std::uint64_t>(x0 + 10 * x1 + 100 * x2 +
+                                                  1000 * x3 + carry);
       const std::uint64_t low = sum % 10000;
       carry = static_cast<std::int64_t>(sum / 10000);
       out[i] = static_cast<Digit>(low % 10);

@@ -193,6 +193,35 @@ TEST_F(FftTransformTest, ReadsEveryStrideThElementAndWritesOnlyN) {
   }
 }
 
+// The transform reads the roots of the table in force: a table set up anew,
+// or one with other values, is used as it is from the next transform on.
+TEST_F(FftTransformTest, FollowsTheTableInForce) {
+  std::mt19937 random(17);
+  std::uniform_real_distribution<double> value(-9.0, 9.0);
+  std::vector<FftComplex> other(kTwiddleCount);
+  for (FftComplex& root : other) root = {value(random), value(random)};
+  FftComplex* const shared = fftTables.twiddleTable;
+  for (FftKernel kernel : Kernels()) {
+    ASSERT_TRUE(SetFftKernel(kernel));
+    for (std::int32_t n : {16, 1024, 32768, 65536}) {
+      std::vector<FftComplex> in(n);
+      for (FftComplex& c : in) c = {value(random), value(random)};
+      for (FftComplex* table : {shared, other.data(), shared}) {
+        fftTables.twiddleTable = table;
+        std::vector<FftComplex> out(n);
+        FftTransform(in.data(), out.data(), n, 1, -1);
+        std::vector<FftComplex> expected(n);
+        ffttest::ReferenceTransform(in.data(), expected.data(), n, 1, -1, table,
+                                    fftTables.maxFftSize);
+        EXPECT_TRUE(SameBits(out.data(), expected.data(), n))
+            << FftKernelName(kernel) << ", n = " << n
+            << (table == shared ? ", the shared table" : ", another table");
+      }
+    }
+  }
+  fftTables.twiddleTable = shared;
+}
+
 TEST_F(FftTransformTest, ChoosesTheWidestKernelAndRefusesOnesItCannotRun) {
   const std::vector<FftKernel> kernels = Kernels();
   ASSERT_FALSE(kernels.empty());
