@@ -31,26 +31,38 @@ build_step() {
   fi
 }
 
-# run_suite LABEL EXE [RUNNER...]: runs one test executable once, in an empty
+# run_suite LABEL SHARDS EXE [RUNNER...]: runs the tests of one executable,
+# split among SHARDS processes side by side (GoogleTest's sharding, so that
+# no core idles through the long whole-run tests), each in an empty
 # directory that must stay empty.
 run_suite() {
-  local label=$1 exe=$2
-  shift 2
+  local label=$1 shards=$2 exe=$3
+  shift 3
   if [ ! -f "$exe" ]; then
     fail "$label: ${exe#"$ROOT"/} was not built"
     return
   fi
   local work=$BUILD/test-runs/$label log=$BUILD/test-runs/$label.log
-  rm -rf "$work"
-  mkdir -p "$work"
-  local start=$SECONDS status
-  (cd "$work" && "$@" "$exe" --gtest_brief=1 --gtest_color=no) >"$log" 2>&1
-  status=$?
-  local count
-  count=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log" | tail -n 1)
+  rm -rf "$work" "$log"
+  local start=$SECONDS shard pids=() status=0
+  for ((shard = 0; shard < shards; shard++)); do
+    mkdir -p "$work/$shard"
+    (cd "$work/$shard" && GTEST_TOTAL_SHARDS=$shards GTEST_SHARD_INDEX=$shard \
+      "$@" "$exe" --gtest_brief=1 --gtest_color=no) >"$work.$shard.log" 2>&1 &
+    pids+=($!)
+  done
+  for ((shard = 0; shard < shards; shard++)); do
+    wait "${pids[$shard]}" || status=$?
+    cat "$work.$shard.log" >>"$log"
+    rm -f "$work.$shard.log"
+  done
+  local count=0 passed_shards
+  passed_shards=$(sed -n 's/^\[  PASSED  \] \([0-9]*\) tests\?\..*/\1/p' "$log")
+  for n in $passed_shards; do count=$((count + n)); done
   local left
-  left=$(find "$work" -mindepth 1 -printf '%P ' 2>/dev/null)
-  if [ $status -eq 0 ] && [ -n "$count" ] && [ -z "$left" ]; then
+  left=$(find "$work" -mindepth 2 -printf '%P ' 2>/dev/null)
+  if [ $status -eq 0 ] && [ "$(wc -w <<<"$passed_shards")" -eq "$shards" ] &&
+    [ -z "$left" ]; then
     cases=$((cases + count))
     pass "$label: $count tests ($(seconds_since "$start") s)"
   else
@@ -65,10 +77,10 @@ run_suite() {
 
 native_suites() {
   local name=$1
-  run_suite "$name" "$BUILD/$name/tests/tavrex_tests"
+  run_suite "$name" "$JOBS" "$BUILD/$name/tests/tavrex_tests"
   # The MPFR oracle suite exists once its first test file does.
   if find "$ROOT/tests" -name '*_mpfr_test.cpp' | grep -q .; then
-    run_suite "$name-mpfr" "$BUILD/$name/tests/tavrex_mpfr_tests"
+    run_suite "$name-mpfr" "$JOBS" "$BUILD/$name/tests/tavrex_mpfr_tests"
   fi
 }
 
@@ -114,7 +126,8 @@ stage_win64() {
     return
   fi
   echo "   Wine prefix ready in ${WINEPREFIX#"$ROOT"/} ($(seconds_since "$start") s)"
-  run_suite win64 "$BUILD/win64/tests/tavrex_tests.exe" "$WINE"
+  # Under Wine the suite runs as one process.
+  run_suite win64 1 "$BUILD/win64/tests/tavrex_tests.exe" "$WINE"
   "$WINESERVER" -w
 }
 
