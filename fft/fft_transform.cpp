@@ -1,5 +1,6 @@
 #include "fft/fft_transform.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 #include <initializer_list>
@@ -83,10 +84,32 @@ inline void CarryOne(std::int64_t x, std::int64_t& carry, Digit& digit) {
   carry = q;
 }
 
-// Non-negative and small enough that four positions and a carry sum up
-// within 64 bits.
-inline bool IsSmallNatural(std::int64_t x) {
-  return x >= 0 && x < (std::int64_t{1} << 40);
+// The two decimal digits of 0 .. 99, tens first, and their negatives.
+struct DigitPairs {
+  constexpr DigitPairs() : positive(), negative() {
+    for (int v = 0; v < 100; ++v) {
+      positive[v][0] = static_cast<Digit>(v / 10);
+      positive[v][1] = static_cast<Digit>(v % 10);
+      negative[v][0] = static_cast<Digit>(-(v / 10));
+      negative[v][1] = static_cast<Digit>(-(v % 10));
+    }
+  }
+  Digit positive[100][2];
+  Digit negative[100][2];
+};
+constexpr DigitPairs kDigitPairs;
+
+// +1 when none of the values is negative, -1 when none is positive, 0
+// otherwise or when any is too large for four positions and a carry to sum
+// up within 64 bits.
+inline int CommonSign(std::int64_t a, std::int64_t b, std::int64_t c,
+                      std::int64_t d, std::int64_t e) {
+  constexpr std::int64_t kLimit = std::int64_t{1} << 40;
+  const std::int64_t low = std::min({a, b, c, d, e});
+  const std::int64_t high = std::max({a, b, c, d, e});
+  if (low >= 0 && high < kLimit) return 1;
+  if (high <= 0 && low > -kLimit) return -1;
+  return 0;
 }
 
 bool ProcessorRuns(FftKernel kernel) {
@@ -239,19 +262,20 @@ void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
     const std::int64_t x1 = RoundedValue(values[i - 1], scale);
     const std::int64_t x2 = RoundedValue(values[i - 2], scale);
     const std::int64_t x3 = RoundedValue(values[i - 3], scale);
-    if (IsSmallNatural(carry) && IsSmallNatural(x0) && IsSmallNatural(x1) &&
-        IsSmallNatural(x2) && IsSmallNatural(x3)) {
-      // Nothing negative: truncation is floor division, and carrying
-      // position by position gives the decimal digits of this sum, so one
-      // division instead of four lies on the carry's path.
-      const auto sum = static_cast<std::uint64_t>(x0 + 10 * x1 + 100 * x2 +
-                                                  1000 * x3 + carry);
-      const std::uint64_t low = sum % 10000;
-      carry = static_cast<std::int64_t>(sum / 10000);
-      out[i] = static_cast<Digit>(low % 10);
-      out[i - 1] = static_cast<Digit>(low / 10 % 10);
-      out[i - 2] = static_cast<Digit>(low / 100 % 10);
-      out[i - 3] = static_cast<Digit>(low / 1000);
+    const int sign = CommonSign(carry, x0, x1, x2, x3);
+    if (sign != 0) {
+      // Of one sign, truncation toward zero is floor division of the
+      // magnitudes, and carrying position by position gives the decimal
+      // digits of this sum, so one division instead of four lies on the
+      // carry's path.
+      const auto sum = static_cast<std::uint64_t>(
+          sign * (x0 + 10 * x1 + 100 * x2 + 1000 * x3 + carry));
+      const auto low = static_cast<std::int32_t>(sum % 10000);
+      carry = sign * static_cast<std::int64_t>(sum / 10000);
+      const auto& pairs =
+          sign > 0 ? kDigitPairs.positive : kDigitPairs.negative;
+      std::memcpy(out + i - 3, pairs[low / 100], 2);
+      std::memcpy(out + i - 1, pairs[low % 100], 2);
     } else {
       CarryOne(x0, carry, out[i]);
       CarryOne(x1, carry, out[i - 1]);
