@@ -6,9 +6,11 @@
 
 // GCC 12's AVX-512 intrinsics start from a deliberately undefined register
 // and then warn that it may be used uninitialised (fixed in GCC 13).
+#pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
+#pragma GCC diagnostic pop
 
 #include <cstdint>
 
