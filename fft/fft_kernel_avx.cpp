@@ -20,7 +20,6 @@ struct Avx {
   using Reg = __m256d;
   using One = Sse2;
   static constexpr std::int32_t kWidth = 2;
-  static constexpr int kRegisters = 16;
 
   [[gnu::always_inline]] static Reg Load(const FftComplex* p) {
     return _mm256_loadu_pd(&p->re);

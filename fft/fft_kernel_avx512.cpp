@@ -26,7 +26,6 @@ struct Avx512 {
   using Reg = __m512d;
   using One = Sse2;
   static constexpr std::int32_t kWidth = 4;
-  static constexpr int kRegisters = 32;
 
   [[gnu::always_inline]] static Reg Load(const FftComplex* p) {
     return _mm512_loadu_pd(&p->re);

@@ -334,13 +334,11 @@ class Transformer {
  public:
   Transformer(const FftComplex* table, std::int32_t span, std::int32_t sign,
               std::int32_t n)
-      : table_(table),
-        span_(span),
-        sign_(sign),
-        localTop_(n < kBlockSize ? n : kBlockSize) {
-    // The roots of the sizes above the leaf's up to localTop_, which every
+      : table_(table), span_(span), sign_(sign) {
+    // The roots of the sizes above the leaf's up to kBlockSize, which every
     // block reads over again: gathered once, one size after the other.
-    for (std::int32_t size = 2 * kLeafRadix; size <= localTop_; size *= 2) {
+    const std::int32_t top = n < kBlockSize ? n : kBlockSize;
+    for (std::int32_t size = 2 * kLeafRadix; size <= top; size *= 2) {
       const TableRoots<V> roots = RootsInTable(size);
       const std::int32_t first = size / 2 - kLeafRadix;
       for (std::int32_t k = 0; k < size / 2; k += V::kWidth) {
@@ -408,59 +406,45 @@ class Transformer {
     return TableRoots<V>(table_, span_ / size, sign_);
   }
 
-  // The gathered roots of a size above the leaf's up to localTop_;
+  // The gathered roots of a size above the leaf's up to kBlockSize;
   // size / 2 - kLeafRadix roots of the sizes below come first.
   LocalRoots<V> RootsInBlock(std::int32_t size) const {
     const std::int32_t first = size / 2 - kLeafRadix;
     return LocalRoots<V>(localC_ + first, localS_ + first);
   }
 
-  // Calls pass(roots of size / 4, of size / 2, of size), from wherever they
-  // are.
-  template <class Pass>
-  void WithRoots(std::int32_t size, Pass&& pass) const {
-    if (size <= localTop_) {
-      pass(RootsInBlock(size / 4), RootsInBlock(size / 2), RootsInBlock(size));
-    } else {
-      pass(RootsInTable(size / 4), RootsInTable(size / 2), RootsInTable(size));
-    }
-  }
-
   // The stages of sizes 16 .. n over out[0 .. n-1], whose sub-transforms
   // of size 8 are done: depth first, as in the plain recursion, down to
-  // blocks that stay in the first-level cache.
+  // blocks that stay in the first-level cache (done already when
+  // blocksDone); above them three stages per pass, or what is left.
   void Stages(FftComplex* out, std::int32_t n, bool blocksDone) const {
     if (n <= kBlockSize) {
       if (!blocksDone) BlockStages(out, scratch_, out, n);
     } else if (n == 2 * kBlockSize) {
-      for (std::int32_t j = 0; j < 2; ++j)
-        Stages(out + j * (n / 2), n / 2, blocksDone);
       const std::int32_t h = n / 2;
-      WithRoots(n, [&](const auto&, const auto&, const auto& roots) {
-        ForColumns<V>(out, h, [&]<class U>(std::int32_t k) {
-          Butterfly<U>(out + k, out + k + h, out + k, out + k + h,
-                       roots.template At<U>(k));
-        });
+      for (std::int32_t j = 0; j < 2; ++j) Stages(out + j * h, h, blocksDone);
+      const TableRoots<V> roots = RootsInTable(n);
+      ForColumns<V>(out, h, [&]<class U>(std::int32_t k) {
+        Butterfly<U>(out + k, out + k + h, out + k, out + k + h,
+                     roots.template At<U>(k));
       });
-    } else if (n == 4 * kBlockSize || V::kRegisters < 32) {
+    } else if (n == 4 * kBlockSize) {
       const std::int32_t q = n / 4;
       for (std::int32_t j = 0; j < 4; ++j) Stages(out + j * q, q, blocksDone);
-      WithRoots(n,
-                [&](const auto&, const auto& halfRoots, const auto& fullRoots) {
-                  ForColumns<V>(out, q, [&]<class U>(std::int32_t k) {
-                    Radix4<U>(out + k, out + k, q, halfRoots.template At<U>(k),
-                              fullRoots.template At<U>(k),
-                              fullRoots.template At<U>(k + q));
-                  });
-                });
+      const TableRoots<V> halfRoots = RootsInTable(n / 2);
+      const TableRoots<V> fullRoots = RootsInTable(n);
+      ForColumns<V>(out, q, [&]<class U>(std::int32_t k) {
+        Radix4<U>(out + k, out + k, q, halfRoots.template At<U>(k),
+                  fullRoots.template At<U>(k), fullRoots.template At<U>(k + q));
+      });
     } else {
       const std::int32_t e = n / 8;
       for (std::int32_t j = 0; j < 8; ++j) Stages(out + j * e, e, blocksDone);
-      WithRoots(n, [&](const auto& quarterRoots, const auto& halfRoots,
-                       const auto& fullRoots) {
-        ForColumns<V>(out, e, [&]<class U>(std::int32_t k) {
-          Radix8<U>(out + k, k, e, quarterRoots, halfRoots, fullRoots);
-        });
+      const TableRoots<V> quarterRoots = RootsInTable(n / 4);
+      const TableRoots<V> halfRoots = RootsInTable(n / 2);
+      const TableRoots<V> fullRoots = RootsInTable(n);
+      ForColumns<V>(out, e, [&]<class U>(std::int32_t k) {
+        Radix8<U>(out + k, k, e, quarterRoots, halfRoots, fullRoots);
       });
     }
   }
@@ -492,7 +476,6 @@ class Transformer {
   const FftComplex* table_;
   std::int32_t span_;
   std::int32_t sign_;
-  std::int32_t localTop_;
   FftComplex localC_[kBlockSize];
   FftComplex localS_[kBlockSize];
   alignas(64) mutable FftComplex scratch_[V::kWidth * kBlockSize];

@@ -14,7 +14,6 @@ struct Sse2 {
   using Reg = __m128d;
   using One = Sse2;
   static constexpr std::int32_t kWidth = 1;
-  static constexpr int kRegisters = 16;
 
   [[gnu::always_inline]] static Reg Load(const FftComplex* p) {
     return _mm_loadu_pd(&p->re);
