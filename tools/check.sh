@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # make check: builds every configuration and runs every test.
-#   tools/check.sh [native] [asan] [win64] [win32]   (all four by default)
+#   tools/check.sh [native] [valgrind] [asan] [win64] [win32]   (all by default)
 # Goes on after a failure so that one run shows everything; the last line
 # reads "N passed, N failed" and the exit status is non-zero on any failure.
 set -uo pipefail
@@ -95,6 +95,38 @@ stage_asan() {
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
   build_step asan && native_suites asan
   unset ASAN_OPTIONS UBSAN_OPTIONS
+}
+
+# Memcheck over the native build: the suite without the tests that run the
+# whole computation in-process (minutes each under memcheck; the programs
+# that tests start run untraced), then one whole run of the program itself.
+MEMCHECK=(valgrind --error-exitcode=99 --leak-check=full -q
+          "--suppressions=$ROOT/tools/valgrind.supp")
+WHOLE_RUNS='ComputePiTest.*:*/ComputePiFaultTest.*:FaultSweep.WholeRun*:FaultSweep.HeldBack*:SqrtUseHeronTest.*'
+
+stage_valgrind() {
+  echo "== native under valgrind's memcheck"
+  build_step native || return
+  # The whole run goes alongside the suite.
+  local work=$BUILD/test-runs/valgrind-run log=$BUILD/test-runs/valgrind-run.log
+  local start=$SECONDS status left pid
+  rm -rf "$work"
+  mkdir -p "$work"
+  cp "$BUILD/native/Tavrex" "$work/"
+  (cd "$work" && "${MEMCHECK[@]}" ./Tavrex) >"$log" 2>&1 &
+  pid=$!
+  run_suite valgrind "$JOBS" "$BUILD/native/tests/tavrex_tests" \
+    env "GTEST_FILTER=-$WHOLE_RUNS" "${MEMCHECK[@]}"
+  wait "$pid"
+  status=$?
+  left=$(find "$work" -mindepth 1 -maxdepth 1 ! -name Tavrex ! -name log -printf '%P ')
+  if [ $status -eq 0 ] && [ ! -s "$log" ] && [ -z "$left" ]; then
+    pass "valgrind: one whole run of the program, exit code 0, no errors ($(seconds_since "$start") s)"
+  else
+    sed 's/^/   | /' "$log" | tail -n 40
+    fail "valgrind: the whole run ended with $status (99: memcheck errors)${left:+, left $left}"
+  fi
+  rm -rf "$work"
 }
 
 # The checker runs on the build machine; it comes from the native build.
@@ -198,10 +230,10 @@ stage_win32() {
 
 main() {
   local stages=("$@") start=$SECONDS
-  [ ${#stages[@]} -eq 0 ] && stages=(native asan win64 win32)
+  [ ${#stages[@]} -eq 0 ] && stages=(native valgrind asan win64 win32)
   for stage in "${stages[@]}"; do
     case $stage in
-      native | asan | win64 | win32) "stage_$stage" ;;
+      native | valgrind | asan | win64 | win32) "stage_$stage" ;;
       *) fail "unknown stage $stage" ;;
     esac
   done
