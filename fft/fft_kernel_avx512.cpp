@@ -16,6 +16,10 @@
 
 #pragma GCC push_options
 #pragma GCC target("avx512f")
+// Optimised in every build, Debug included: unoptimised, this vector code
+// runs slower than the plain recursion, and the test suites compute pi
+// several times in their Debug builds.
+#pragma GCC optimize("O3")
 
 #include "fft/fft_kernel_impl.h"
 #include "fft/fft_kernel_sse2.h"

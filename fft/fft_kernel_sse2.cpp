@@ -4,6 +4,11 @@
 
 #if defined(__SSE2__)
 
+// Optimised in every build, Debug included: unoptimised, this vector code
+// runs slower than the plain recursion, and the test suites compute pi
+// several times in their Debug builds.
+#pragma GCC optimize("O3")
+
 #include "fft/fft_kernel_impl.h"
 #include "fft/fft_kernel_sse2.h"
 
