@@ -30,7 +30,7 @@ namespace {
 
 // Each timing is repeated and the least taken: other work on the machine
 // only ever adds time.
-constexpr int kRepetitions = 3;
+constexpr int kRepetitions = 5;
 constexpr double kMinSeconds = 0.2;
 
 double Least(const std::vector<double>& values) {
@@ -240,7 +240,16 @@ void RegisterBenchmarks() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  benchmark::Initialize(&argc, argv);
+  // The repetitions of all benchmarks are run in random order, so that a
+  // spell of other work on the machine cannot spoil every repetition of one
+  // of them; options given on the command line come later and win.
+  std::vector<char*> args(argv, argv + argc);
+  std::string interleave = "--benchmark_enable_random_interleaving=true";
+  args.insert(args.begin() + 1, interleave.data());
+  int count = static_cast<int>(args.size());
+  benchmark::Initialize(&count, args.data());
+  argc = count;
+  argv = args.data();
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
   InitWorkPool();
   if (workPool.ready == 0 || InitFftTables() != 0) {
