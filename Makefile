@@ -36,7 +36,7 @@ sweep: deps
 clean:
 	rm -rf build
 
-# Benchmarks (bench/): `make bench` and `make sweep` belong here.
+# Benchmarks (bench/), built optimised in build/bench.
 bench:
 	@mkdir -p build
 	@cmake -S . -B build/bench -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=Release \
