@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/program.h"
@@ -161,7 +162,7 @@ platform::FileHandle RecordCreate(const wchar_t* name,
                                   platform::Share share) {
   const platform::FileHandle handle =
       beneath.createFile(name, disposition, share);
-  if (std::wstring(name).rfind(L"Tavrex-", 0) == 0) {
+  if (std::wstring_view(name).starts_with(L"Tavrex-")) {
     logHandle = handle;
     events.push_back("log opened");
   }
