@@ -48,7 +48,7 @@ std::string Node(const std::string& key, std::uint16_t type,
   return n;
 }
 
-struct VersionSpec {
+struct VersionFields {
   std::uint32_t fileLs = 5;
   std::string table = "080404b0";
   std::map<std::string, std::string> strings = {
@@ -60,25 +60,25 @@ struct VersionSpec {
   std::uint16_t codePage = 0x04b0;
 };
 
-std::string VersionRecord(const VersionSpec& spec) {
+std::string VersionRecord(const VersionFields& layout) {
   std::string fixed(52, '\0');
   Put32(fixed, 0, 0xfeef04bd);
   Put32(fixed, 4, 0x10000);
   Put32(fixed, 8, 0x10000);
-  Put32(fixed, 12, spec.fileLs);
+  Put32(fixed, 12, layout.fileLs);
   Put32(fixed, 16, 0x10000);
   Put32(fixed, 20, 5);
   std::vector<std::string> strings;
-  for (const auto& [key, value] : spec.strings) {
+  for (const auto& [key, value] : layout.strings) {
     strings.push_back(Node(key, 1, Utf16z(value),
                            static_cast<std::uint16_t>(value.size() + 1), {}));
   }
   std::string translation(4, '\0');
-  Put16(translation, 0, spec.language);
-  Put16(translation, 2, spec.codePage);
+  Put16(translation, 0, layout.language);
+  Put16(translation, 2, layout.codePage);
   return Node("VS_VERSION_INFO", 0, fixed, 52,
               {Node("StringFileInfo", 1, "", 0,
-                    {Node(spec.table, 1, "", 0, strings)}),
+                    {Node(layout.table, 1, "", 0, strings)}),
                Node("VarFileInfo", 1, "", 0,
                     {Node("Translation", 0, translation, 4, {})})});
 }
@@ -92,7 +92,7 @@ const char kManifest[] =
     "<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"
     "</requestedPrivileges></security></trustInfo></assembly>\n";
 
-struct ImageSpec {
+struct ImageLayout {
   std::uint16_t magic = pe::kMagicPe32;
   std::uint16_t machine = pe::kMachineI386;
   std::uint16_t subsystem = pe::kSubsystemConsole;
@@ -174,8 +174,8 @@ void AddSection(std::string& image, std::uint32_t table, std::uint32_t index,
   image += data;
 }
 
-std::string BuildImage(const ImageSpec& spec) {
-  const bool plus = spec.magic == pe::kMagicPe32Plus;
+std::string BuildImage(const ImageLayout& layout) {
+  const bool plus = layout.magic == pe::kMagicPe32Plus;
   const std::uint32_t optionalSize = plus ? 240 : 224;
   const std::uint32_t directories = plus ? 112 : 96;
   std::string b(kSectionFileOffset, '\0');
@@ -184,22 +184,22 @@ std::string BuildImage(const ImageSpec& spec) {
   Put32(b, 0x3c, 0x40);
   b.replace(0x40, 4, std::string("PE\0\0", 4));
   const std::uint32_t coff = 0x44, optional = coff + 20;
-  Put16(b, coff, spec.machine);
+  Put16(b, coff, layout.machine);
   Put16(b, coff + 16, optionalSize);
-  Put16(b, coff + 18, spec.characteristics);
-  Put16(b, optional, spec.magic);
-  Put16(b, optional + 68, spec.subsystem);
+  Put16(b, coff + 18, layout.characteristics);
+  Put16(b, optional, layout.magic);
+  Put16(b, optional + 68, layout.subsystem);
   Put32(b, optional + directories - 4, 16);
   const std::uint32_t table = optional + optionalSize;
   std::uint32_t sections = 0;
-  if (!spec.resources.empty()) {
-    const std::string section = ResourceSection(spec.resources);
+  if (!layout.resources.empty()) {
+    const std::string section = ResourceSection(layout.resources);
     Put32(b, optional + directories + 16, kSectionRva);
     Put32(b, optional + directories + 20, static_cast<std::uint32_t>(section.size()));
     AddSection(b, table, sections++, kSectionRva, section);
   }
-  if (!spec.imports.empty()) {
-    const std::string section = ImportSection(spec.imports);
+  if (!layout.imports.empty()) {
+    const std::string section = ImportSection(layout.imports);
     Put32(b, optional + directories + 8, kImportRva);
     Put32(b, optional + directories + 12, static_cast<std::uint32_t>(section.size()));
     AddSection(b, table, sections++, kImportRva, section);
@@ -243,11 +243,11 @@ TEST(PeImage, RightImagePassesAndReadsBack) {
 }
 
 TEST(PeImage, TargetsAreNotInterchangeable) {
-  ImageSpec spec;
-  spec.magic = pe::kMagicPe32Plus;
-  spec.machine = pe::kMachineAmd64;
-  spec.characteristics = 0x0022;
-  const std::string wide = BuildImage(spec);
+  ImageLayout layout;
+  layout.magic = pe::kMagicPe32Plus;
+  layout.machine = pe::kMachineAmd64;
+  layout.characteristics = 0x0022;
+  const std::string wide = BuildImage(layout);
   EXPECT_TRUE(pe::CheckTavrexImage(wide, pe::Target::X86_64).empty());
   const auto problems = pe::CheckTavrexImage(wide, pe::Target::I686);
   EXPECT_TRUE(Mentions(problems, "magic is 0x20b, expected 0x10b"));
@@ -259,70 +259,70 @@ TEST(PeImage, TargetsAreNotInterchangeable) {
 TEST(PeImage, EachDefectIsReportedAlone) {
   struct Case {
     const char* what;
-    std::function<void(ImageSpec&)> spoil;
+    std::function<void(ImageLayout&)> spoil;
     const char* expected;
   };
-  auto withVersion = [](std::function<void(VersionSpec&)> change) {
-    return [change](ImageSpec& image) {
-      VersionSpec version;
+  auto withVersion = [](std::function<void(VersionFields&)> change) {
+    return [change](ImageLayout& image) {
+      VersionFields version;
       change(version);
       image.resources[0].data = VersionRecord(version);
     };
   };
   auto withManifest = [](const char* text) {
-    return [text](ImageSpec& image) { image.resources[1].data = text; };
+    return [text](ImageLayout& image) { image.resources[1].data = text; };
   };
   const Case cases[] = {
-      {"windows subsystem", [](ImageSpec& s) { s.subsystem = 2; },
+      {"windows subsystem", [](ImageLayout& s) { s.subsystem = 2; },
        "subsystem is 2"},
-      {"dll", [](ImageSpec& s) { s.characteristics |= 0x2000; }, "is a DLL"},
-      {"object file", [](ImageSpec& s) { s.characteristics = 0x0100; },
+      {"dll", [](ImageLayout& s) { s.characteristics |= 0x2000; }, "is a DLL"},
+      {"object file", [](ImageLayout& s) { s.characteristics = 0x0100; },
        "not marked executable"},
       {"file version string",
-       withVersion([](VersionSpec& v) { v.strings["FileVersion"] = "1, 0, 0, 4"; }),
+       withVersion([](VersionFields& v) { v.strings["FileVersion"] = "1, 0, 0, 4"; }),
        "FileVersion is \"1, 0, 0, 4\""},
       {"product version missing",
-       withVersion([](VersionSpec& v) { v.strings.erase("ProductVersion"); }),
+       withVersion([](VersionFields& v) { v.strings.erase("ProductVersion"); }),
        "ProductVersion missing"},
       {"internal name",
-       withVersion([](VersionSpec& v) { v.strings["InternalName"] = "tavrex"; }),
+       withVersion([](VersionFields& v) { v.strings["InternalName"] = "tavrex"; }),
        "InternalName is"},
       {"original file name",
-       withVersion([](VersionSpec& v) { v.strings["OriginalFilename"] = "Tavrex"; }),
+       withVersion([](VersionFields& v) { v.strings["OriginalFilename"] = "Tavrex"; }),
        "OriginalFilename is"},
       {"string table language",
-       withVersion([](VersionSpec& v) { v.table = "040904b0"; }),
+       withVersion([](VersionFields& v) { v.table = "040904b0"; }),
        "no string table \"080404b0\" (found: 040904b0)"},
       {"translation language",
-       withVersion([](VersionSpec& v) { v.language = 0x0409; }),
+       withVersion([](VersionFields& v) { v.language = 0x0409; }),
        "translation 0x804/0x4b0 missing (found: 0x409/0x4b0)"},
       {"translation code page",
-       withVersion([](VersionSpec& v) { v.codePage = 1252; }),
+       withVersion([](VersionFields& v) { v.codePage = 1252; }),
        "translation 0x804/0x4b0 missing"},
-      {"fixed version", withVersion([](VersionSpec& v) { v.fileLs = 4; }),
+      {"fixed version", withVersion([](VersionFields& v) { v.fileLs = 4; }),
        "fixed file version is 1.0.0.4"},
       {"administrator manifest",
        withManifest("<!-- level=\"asInvoker\" --><requestedExecutionLevel "
                     "level=\"requireAdministrator\"/>"),
        "does not request execution level asInvoker"},
       {"manifest under another id",
-       [](ImageSpec& s) { s.resources[1].id = 2; },
+       [](ImageLayout& s) { s.resources[1].id = 2; },
        "0 manifest resources with id 1"},
-      {"no version", [](ImageSpec& s) { s.resources.erase(s.resources.begin()); },
+      {"no version", [](ImageLayout& s) { s.resources.erase(s.resources.begin()); },
        "0 version resources"},
       {"dynamic runtime",
-       [](ImageSpec& s) { s.imports.push_back("libstdc++-6.dll"); },
+       [](ImageLayout& s) { s.imports.push_back("libstdc++-6.dll"); },
        "imports libstdc++-6.dll, which is not a system DLL"},
   };
   for (const Case& c : cases) {
-    ImageSpec spec;
-    c.spoil(spec);
-    const auto problems = pe::CheckTavrexImage(BuildImage(spec), pe::Target::I686);
+    ImageLayout layout;
+    c.spoil(layout);
+    const auto problems = pe::CheckTavrexImage(BuildImage(layout), pe::Target::I686);
     ASSERT_EQ(problems.size(), 1u) << c.what;
     EXPECT_NE(problems[0].find(c.expected), std::string::npos)
         << c.what << ": " << problems[0];
   }
-  ImageSpec bare;
+  ImageLayout bare;
   bare.resources.clear();
   bare.imports = {"kernel32.DLL"};
   const auto problems = pe::CheckTavrexImage(BuildImage(bare), pe::Target::I686);
