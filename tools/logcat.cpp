@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "log/log_reader.h"
+#include "tools/utf8.h"
 
 namespace {
 
@@ -38,20 +39,8 @@ std::string Printable(const std::wstring& text) {
     } else if (c < 0x20 || c == 0x7f) {
       std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
       out += escaped;
-    } else if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xc0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3f));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xe0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3f));
-      out += static_cast<char>(0x80 | (c & 0x3f));
     } else {
-      out += static_cast<char>(0xf0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3f));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3f));
-      out += static_cast<char>(0x80 | (c & 0x3f));
+      AppendUtf8(out, c);
     }
   }
   return out;

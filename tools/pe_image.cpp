@@ -4,6 +4,8 @@
 #include <cctype>
 #include <cstdio>
 
+#include "tools/utf8.h"
+
 namespace pe {
 
 namespace {
@@ -253,21 +255,7 @@ std::string Utf8(const std::u16string& text) {
     } else if (c >= 0xd800 && c < 0xe000) {
       c = 0xfffd;
     }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xc0 | c >> 6);
-      out += static_cast<char>(0x80 | (c & 0x3f));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xe0 | c >> 12);
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3f));
-      out += static_cast<char>(0x80 | (c & 0x3f));
-    } else {
-      out += static_cast<char>(0xf0 | c >> 18);
-      out += static_cast<char>(0x80 | (c >> 12 & 0x3f));
-      out += static_cast<char>(0x80 | (c >> 6 & 0x3f));
-      out += static_cast<char>(0x80 | (c & 0x3f));
-    }
+    AppendUtf8(out, c);
   }
   return out;
 }

@@ -132,11 +132,11 @@ bool ToDescriptor(FileHandle file, int& fd) {
 
 // Whole-count transfers: retried on interruption and continued after a
 // partial transfer; stops short only at end of file or on an error.
-bool ReadAll(int fd, unsigned char* buffer, std::uint32_t count,
-             std::uint32_t& done) {
+template <typename Move>
+bool TransferAll(Move move, std::uint32_t count, std::uint32_t& done) {
   done = 0;
   while (done < count) {
-    const ssize_t moved = ::read(fd, buffer + done, count - done);
+    const ssize_t moved = move(done, count - done);
     if (moved < 0) {
       if (errno == EINTR) continue;
       return false;
@@ -147,19 +147,22 @@ bool ReadAll(int fd, unsigned char* buffer, std::uint32_t count,
   return true;
 }
 
+bool ReadAll(int fd, unsigned char* buffer, std::uint32_t count,
+             std::uint32_t& done) {
+  return TransferAll(
+      [&](std::uint32_t at, std::uint32_t left) {
+        return ::read(fd, buffer + at, left);
+      },
+      count, done);
+}
+
 bool WriteAll(int fd, const unsigned char* buffer, std::uint32_t count,
               std::uint32_t& done) {
-  done = 0;
-  while (done < count) {
-    const ssize_t moved = ::write(fd, buffer + done, count - done);
-    if (moved < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    if (moved == 0) break;
-    done += static_cast<std::uint32_t>(moved);
-  }
-  return true;
+  return TransferAll(
+      [&](std::uint32_t at, std::uint32_t left) {
+        return ::write(fd, buffer + at, left);
+      },
+      count, done);
 }
 
 void CloseQuietly(int fd) {
