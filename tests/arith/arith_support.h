@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "store/dec_number.h"
@@ -78,6 +80,14 @@ inline Digits Read(const DecNumber& n) {
 inline Digits Padded(Digits head, std::size_t length) {
   head.resize(length, 0);
   return head;
+}
+
+// `length` zero digits but for the given (index, digit) pairs.
+inline Digits Sparse(std::size_t length,
+                     std::initializer_list<std::pair<std::size_t, int>> set) {
+  Digits digits(length, 0);
+  for (const auto& [j, d] : set) digits[j] = d;
+  return digits;
 }
 
 // Holds every SmallBlock but `spare` of them until destroyed.
