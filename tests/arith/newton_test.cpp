@@ -14,6 +14,7 @@ using arithtest::Make;
 using arithtest::Padded;
 using arithtest::Parse;
 using arithtest::Read;
+using arithtest::Sparse;
 
 using Strings = std::vector<std::string>;
 
@@ -67,45 +68,29 @@ class NewtonTest : public ArithTest {
 
 class DecLeadDigitTest : public NewtonTest {};
 
-TEST_F(DecLeadDigitTest, FindsTheFirstNonZeroDigitOfTheTopWindow) {
-  std::int8_t d = 0;
-  std::uint32_t z = 0;
-  auto small = Make("0.007");
-  EXPECT_EQ(DecLeadDigit(*small, d, z), 0);
-  EXPECT_EQ(d, 7);
-  EXPECT_EQ(z, 6u);
-
-  auto negative = Make(Digits{0, 0, 0, 0, -3, 9});
-  EXPECT_EQ(DecLeadDigit(*negative, d, z), 0);
-  EXPECT_EQ(d, -3);
-  EXPECT_EQ(z, 4u);
-
-  Digits deep(100, 0);
-  deep[99] = 4;
-  auto last = Make(deep);
-  EXPECT_EQ(DecLeadDigit(*last, d, z), 0);
-  EXPECT_EQ(d, 4);
-  EXPECT_EQ(z, 99u);
+TEST_F(DecLeadDigitTest, FindsTheFirstNonZeroDigitOfTheTopWindowOnly) {
+  struct Case {
+    Digits n;
+    std::int8_t digit;
+    std::uint32_t index;
+  };
+  const Case cases[] = {
+      {Parse("0.007"), 7, 6},
+      {{0, 0, 0, 0, -3, 9}, -3, 4},
+      {Sparse(100, {{99, 4}}), 4, 99},
+      // Nothing to find, or nothing in the top window: no leading digit.
+      {{}, 0, 10000},
+      {Sparse(200, {{100, 1}}), 0, 10000},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.n));
+    std::int8_t d = 5;
+    std::uint32_t z = 5;
+    EXPECT_EQ(DecLeadDigit(*Make(c.n), d, z), 0);
+    EXPECT_EQ(d, c.digit);
+    EXPECT_EQ(z, c.index);
+  }
   EXPECT_TRUE(Messages().empty());
-}
-
-TEST_F(DecLeadDigitTest, NumbersWithoutALeadingDigit) {
-  std::int8_t d = 5;
-  std::uint32_t z = 5;
-  ScopedNumber empty;
-  EXPECT_EQ(DecLeadDigit(*empty, d, z), 0);
-  EXPECT_EQ(d, 0);
-  EXPECT_EQ(z, 10000u);
-
-  // A digit below the top window is not looked for.
-  Digits deep(200, 0);
-  deep[100] = 1;
-  auto zeroTop = Make(deep);
-  d = 5;
-  z = 5;
-  EXPECT_EQ(DecLeadDigit(*zeroTop, d, z), 0);
-  EXPECT_EQ(d, 0);
-  EXPECT_EQ(z, 10000u);
 }
 
 TEST_F(DecLeadDigitTest, PresetsWhenMostSignificantFirstOrNoSmallBlock) {
@@ -139,41 +124,38 @@ class DivFirstEstimateTest : public NewtonTest {
     return Read(*r);
   }
 
-  Digits Estimate(const std::string& x) { return Estimate(*Make(x)); }
-
  private:
   const Digit zeros_[100] = {};
 };
 
 TEST_F(DivFirstEstimateTest, OneDigitTimesAPowerOfTen) {
-  // 8 - z digits, e = 10 / d at index 7 - z.
-  EXPECT_EQ(Estimate("1"), (Digits{0, 0, 0, 0, 10}));
-  EXPECT_EQ(Estimate("0.5"), (Digits{0, 0, 0, 2}));
-  EXPECT_EQ(Estimate("3"), (Digits{0, 0, 0, 0, 3}));
-  EXPECT_EQ(Estimate("0.007"), (Digits{0, 1}));
-  EXPECT_EQ(Estimate("0.25"), (Digits{0, 0, 0, 5}));
-  EXPECT_EQ(Estimate("0.4"), (Digits{0, 0, 0, 2}));
-  EXPECT_EQ(Estimate("0.6"), (Digits{0, 0, 0, 1}));
-  EXPECT_EQ(Estimate("1.99"), (Digits{0, 0, 0, 0, 10}));
-  EXPECT_EQ(Estimate("42"), (Digits{0, 0, 0, 0, 0, 2}));
-}
-
-TEST_F(DivFirstEstimateTest, LeadingDigitAtSevenOrBelowGivesOneDigit) {
-  EXPECT_EQ(Estimate("0.0001"), (Digits{10}));
-  EXPECT_EQ(Estimate("0.00002"), (Digits{5}));
-}
-
-TEST_F(DivFirstEstimateTest, NegativeLeadingDigitKeepsItsSign) {
-  // 10 / -4 truncates to -2.
-  EXPECT_EQ(Estimate(*Make(Digits{0, 0, 0, 0, -4, 7})), (Digits{0, 0, 0, -2}));
-}
-
-TEST_F(DivFirstEstimateTest, ZeroDivisorGetsNoEstimate) {
-  ScopedNumber empty;
-  EXPECT_EQ(Estimate(*empty, 1), Digits{});
-  Digits deep(150, 0);
-  deep[120] = 3;
-  EXPECT_EQ(Estimate(*Make(deep), 1), Digits{});
+  // 8 - z digits, e = 10 / d truncated with d's sign at index 7 - z; one
+  // digit once d leads at index 7 or below; none for a zero divisor.
+  struct Case {
+    Digits x;
+    int result;
+    Digits estimate;
+  };
+  const Case cases[] = {
+      {Parse("1"), 0, {0, 0, 0, 0, 10}},
+      {Parse("0.5"), 0, {0, 0, 0, 2}},
+      {Parse("3"), 0, {0, 0, 0, 0, 3}},
+      {Parse("0.007"), 0, {0, 1}},
+      {Parse("0.25"), 0, {0, 0, 0, 5}},
+      {Parse("0.4"), 0, {0, 0, 0, 2}},
+      {Parse("0.6"), 0, {0, 0, 0, 1}},
+      {Parse("1.99"), 0, {0, 0, 0, 0, 10}},
+      {Parse("42"), 0, {0, 0, 0, 0, 0, 2}},
+      {Parse("0.0001"), 0, {10}},
+      {Parse("0.00002"), 0, {5}},
+      {{0, 0, 0, 0, -4, 7}, 0, {0, 0, 0, -2}},
+      {{}, 1, {}},
+      {Sparse(150, {{120, 3}}), 1, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.x));
+    EXPECT_EQ(Estimate(*Make(c.x), c.result), c.estimate);
+  }
 }
 
 TEST_F(DivFirstEstimateTest, ProbeWithoutSmallBlockStartsFromAHundredth) {
@@ -186,32 +168,19 @@ TEST_F(DivFirstEstimateTest, ProbeWithoutSmallBlockStartsFromAHundredth) {
 
 class DivUseNewtonTest : public NewtonTest {};
 
-TEST_F(DivUseNewtonTest, OneThirdToAllButTheLastTenDigits) {
-  auto one = Make("1");
-  auto three = Make("3");
-  auto quotient = DivUseNewton(*one, *three);
-  EXPECT_EQ(quotient->length, 9997u);
-  EXPECT_EQ(quotient->digitOrder, LeastSignificantFirst);
-  EXPECT_EQ(Head(Normalized(*quotient), 4 + 9983),
-            LongDivision(1, 3, 9983));
-  EXPECT_EQ(Read(*one), Parse("1"));
-  EXPECT_EQ(Read(*three), Parse("3"));
+TEST_F(DivUseNewtonTest, QuotientsToAllButTheLastTenDigits) {
+  for (const auto& [p, q] : {std::pair{1, 3}, std::pair{22, 7}}) {
+    SCOPED_TRACE(std::to_string(p) + " / " + std::to_string(q));
+    auto y = Make(std::to_string(p));
+    auto x = Make(std::to_string(q));
+    auto quotient = DivUseNewton(*y, *x);
+    EXPECT_EQ(quotient->length, 9997u);
+    EXPECT_EQ(quotient->digitOrder, LeastSignificantFirst);
+    EXPECT_EQ(Head(Normalized(*quotient), 4 + 9983), LongDivision(p, q, 9983));
+    EXPECT_EQ(Read(*y), Parse(std::to_string(p)));
+    EXPECT_EQ(Read(*x), Parse(std::to_string(q)));
+  }
   EXPECT_TRUE(Messages().empty());
-}
-
-TEST_F(DivUseNewtonTest, DividendScalesTheReciprocal) {
-  auto y = Make("22");
-  auto x = Make("7");
-  auto quotient = DivUseNewton(*y, *x);
-  EXPECT_EQ(Head(Normalized(*quotient), 4 + 9983), LongDivision(22, 7, 9983));
-}
-
-TEST_F(DivUseNewtonTest, DivisorBelowOne) {
-  // 0.23 leads with 2: the start 5 has x R = 1.15.
-  auto y = Make("0.5");
-  auto x = Make("0.23");
-  auto quotient = DivUseNewton(*y, *x);
-  EXPECT_EQ(Head(Normalized(*quotient), 4 + 9983), LongDivision(50, 23, 9983));
 }
 
 TEST_F(DivUseNewtonTest, RunsExactlyFifteenIterations) {
@@ -245,9 +214,7 @@ TEST_F(DivUseNewtonTest, ZeroDivisorGivesAnEmptyNumberAndARecord) {
   ScopedNumber empty;
   const std::uint32_t large = testsupport::PoolScope::Held(LargeBlock);
   EXPECT_EQ(DivUseNewton(*one, *empty)->length, 0u);
-  Digits deep(300, 0);
-  deep[200] = 7;
-  auto zeroTop = Make(deep);
+  auto zeroTop = Make(Sparse(300, {{200, 7}}));
   EXPECT_EQ(DivUseNewton(*one, *zeroTop)->length, 0u);
   EXPECT_EQ(Messages(), (Strings{"Error:Divide by zero", "Error:Divide by zero"}));
   for (const LogRecord& record : Records()) {
