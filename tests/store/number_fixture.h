@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,32 @@
 namespace storetest {
 
 using Bytes = std::vector<Digit>;
+using platform::Call;
+using platform::Fault;
+using platform::FaultInjector;
+
+constexpr std::uint32_t kFailCode = 5;
+
+// One log record as a test expects it: the message and the com info code,
+// or kAnyCode where a short transfer leaves whatever error the platform had.
+struct Logged {
+  std::string message;
+  std::optional<std::uint32_t> code;
+  friend bool operator==(const Logged& a, const Logged& b) {
+    return a.message == b.message && (!a.code || !b.code || *a.code == *b.code);
+  }
+  friend void PrintTo(const Logged& r, std::ostream* os) {
+    *os << '"' << r.message << "\" code "
+        << (r.code ? std::to_string(*r.code) : "any");
+  }
+};
+using Log = std::vector<Logged>;
+inline constexpr std::nullopt_t kAnyCode = std::nullopt;
+
+inline Bytes Join(Bytes head, const Bytes& tail) {
+  head.insert(head.end(), tail.begin(), tail.end());
+  return head;
+}
 
 // Holds every free block of a kind until destroyed (or Release()d), so that
 // the code under test finds none.
@@ -78,9 +106,7 @@ inline std::wstring TempName(int value) {
   return name;
 }
 
-inline std::string Narrow(const std::wstring& text) {
-  return testsupport::Narrow(text);
-}
+using testsupport::Narrow;
 
 class NumberTest : public ::testing::Test {
  protected:
@@ -135,7 +161,8 @@ class NumberTest : public ::testing::Test {
     Construct(n);
   }
 
-  // Messages written since `mark` records were in the log.
+  // The records written since `mark` records were in the log. Every record
+  // of the store carries external code 1.
   std::vector<std::string> MessagesSince(std::size_t mark) const {
     const std::vector<std::string> all = log_.Messages();
     if (mark >= all.size()) return {};
@@ -145,6 +172,15 @@ class NumberTest : public ::testing::Test {
     const std::vector<LogRecord> all = log_.Records();
     if (mark >= all.size()) return {};
     return std::vector<LogRecord>(all.begin() + mark, all.end());
+  }
+  Log LoggedSince(std::size_t mark) const {
+    const std::vector<LogRecord> all = log_.Records();
+    Log logged;
+    for (std::size_t i = mark; i < all.size(); ++i) {
+      EXPECT_EQ(all[i].externalCode, 1u) << Narrow(all[i].message);
+      logged.push_back({Narrow(all[i].message), all[i].comCode});
+    }
+    return logged;
   }
   std::size_t Mark() const { return log_.Records().size(); }
 
