@@ -163,16 +163,6 @@ class NumberTest : public ::testing::Test {
 
   // The records written since `mark` records were in the log. Every record
   // of the store carries external code 1.
-  std::vector<std::string> MessagesSince(std::size_t mark) const {
-    const std::vector<std::string> all = log_.Messages();
-    if (mark >= all.size()) return {};
-    return std::vector<std::string>(all.begin() + mark, all.end());
-  }
-  std::vector<LogRecord> RecordsSince(std::size_t mark) const {
-    const std::vector<LogRecord> all = log_.Records();
-    if (mark >= all.size()) return {};
-    return std::vector<LogRecord>(all.begin() + mark, all.end());
-  }
   Log LoggedSince(std::size_t mark) const {
     const std::vector<LogRecord> all = log_.Records();
     Log logged;
