@@ -212,7 +212,7 @@ template <class U, class Source>
 }
 
 // log2 of a power of two.
-inline std::int32_t StageCount(std::int32_t size) {
+constexpr std::int32_t StageCount(std::int32_t size) {
   std::int32_t count = 0;
   while (size > 1) {
     size /= 2;
@@ -249,7 +249,7 @@ template <class U, int kSize, int kRadix>
 }
 
 // value with its lowest `bits` bits in reverse order.
-inline std::int32_t BitsReversed(std::int32_t value, std::int32_t bits) {
+constexpr std::int32_t BitsReversed(std::int32_t value, std::int32_t bits) {
   std::int32_t reversed = 0;
   for (std::int32_t b = 0; b < bits; ++b) {
     reversed = (reversed << 1) | ((value >> b) & 1);
@@ -270,9 +270,7 @@ template <int kCount>
 struct ReversedOrder {
   constexpr ReversedOrder() : index() {
     for (int j = 0; j < kCount; ++j) {
-      for (int b = 1, top = kCount / 2; b < kCount; b *= 2, top /= 2) {
-        if (j & b) index[j] |= top;
-      }
+      index[j] = BitsReversed(j, StageCount(kCount));
     }
   }
   int index[kCount];
@@ -361,7 +359,6 @@ class Transformer {
     }
     // Below the leaf's own size the leaf alone is the transform.
     if (n == 4) return Leaf<One, 4>(in, out, n, stride);
-    if (n < kLeafRadix) return Leaf<One, 8>(in, out, n, stride);
     if (n / kLeafRadix < V::kWidth) {
       Leaf<One, kLeafRadix>(in, out, n, stride);
       Stages(out, n, false);
