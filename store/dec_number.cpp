@@ -11,6 +11,13 @@ constexpr int kTempNameAttempts = 100;
 
 bool IsOpen(platform::FileHandle file) { return file != platform::kInvalidFile; }
 
+// The file stays behind if the system refuses; at least say so.
+void DeleteTempFile(const wchar_t* name) {
+  if (!platform::DeleteFile(name)) {
+    WriteLog(L"DeleteFile() function fail", platform::GetLastError(), 1);
+  }
+}
+
 // Whole-file copy of `from`'s digits over `to`'s file. A source without an
 // open file has nothing of its own to copy; copying by whatever name it
 // still carries could pick up a file that belongs to someone else.
@@ -133,10 +140,7 @@ void Destroy(DecNumber& n) {
   if (n.block != nullptr) GiveBackBlock(n.block, LargeBlock);
   if (IsOpen(n.file)) {
     platform::CloseHandle(n.file);
-    // The file stays behind if the system refuses; at least say so.
-    if (!platform::DeleteFile(n.fileName.c_str())) {
-      WriteLog(L"DeleteFile() function fail", platform::GetLastError(), 1);
-    }
+    DeleteTempFile(n.fileName.c_str());
   }
   n.fileName.clear();
   n.block = nullptr;
@@ -166,9 +170,7 @@ int CreateTempFile(DecNumber& n) {
       if (reopened == platform::kInvalidFile) {
         // The name is ours alone; leave no empty file behind and no name
         // that a later Destroy could take for its own.
-        if (!platform::DeleteFile(name)) {
-          WriteLog(L"DeleteFile() function fail", platform::GetLastError(), 1);
-        }
+        DeleteTempFile(name);
         n.fileName.clear();
         return 1;
       }
