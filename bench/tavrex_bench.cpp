@@ -116,39 +116,26 @@ ScopedNumber MakeNumber(std::uint32_t length, std::uint32_t seed) {
   return x;
 }
 
-void MultiplyNumbersBench(benchmark::State& state) {
+// An operation on numbers of range(0) digits drawn from the given seeds.
+template <ScopedNumber (*kOperation)(const DecNumber&, const DecNumber&)>
+void BinaryBench(benchmark::State& state, std::uint32_t seedA,
+                 std::uint32_t seedB) {
   const auto length = static_cast<std::uint32_t>(state.range(0));
-  const ScopedNumber a = MakeNumber(length, 1);
-  const ScopedNumber b = MakeNumber(length, 2);
+  const ScopedNumber a = MakeNumber(length, seedA);
+  const ScopedNumber b = MakeNumber(length, seedB);
   for (auto _ : state) {
-    const ScopedNumber product = MultiplyNumbers(*a, *b);
-    benchmark::DoNotOptimize(product->length);
+    const ScopedNumber result = kOperation(*a, *b);
+    benchmark::DoNotOptimize(result->length);
   }
 }
 
-void SquareNumberBench(benchmark::State& state) {
-  const ScopedNumber x = MakeNumber(static_cast<std::uint32_t>(state.range(0)), 3);
-  for (auto _ : state) {
-    const ScopedNumber square = SquareNumber(*x);
-    benchmark::DoNotOptimize(square->length);
-  }
-}
-
-void DecAddBench(benchmark::State& state) {
+template <ScopedNumber (*kOperation)(const DecNumber&)>
+void UnaryBench(benchmark::State& state, std::uint32_t seed) {
   const auto length = static_cast<std::uint32_t>(state.range(0));
-  const ScopedNumber a = MakeNumber(length, 4);
-  const ScopedNumber b = MakeNumber(length, 5);
+  const ScopedNumber x = MakeNumber(length, seed);
   for (auto _ : state) {
-    const ScopedNumber sum = DecAdd(*a, *b);
-    benchmark::DoNotOptimize(sum->length);
-  }
-}
-
-void DecHalveBench(benchmark::State& state) {
-  const ScopedNumber x = MakeNumber(static_cast<std::uint32_t>(state.range(0)), 6);
-  for (auto _ : state) {
-    const ScopedNumber half = DecHalve(*x);
-    benchmark::DoNotOptimize(half->length);
+    const ScopedNumber result = kOperation(*x);
+    benchmark::DoNotOptimize(result->length);
   }
 }
 
@@ -227,11 +214,12 @@ void RegisterBenchmarks() {
         ->MinTime(kMinSeconds);
   }
   for (std::int64_t digits : {100, 1000, 10000}) {
-    RegisterBenchmark("MultiplyNumbers", MultiplyNumbersBench)->Arg(digits);
-    RegisterBenchmark("SquareNumber", SquareNumberBench)->Arg(digits);
+    RegisterBenchmark("MultiplyNumbers", BinaryBench<MultiplyNumbers>, 1u, 2u)
+        ->Arg(digits);
+    RegisterBenchmark("SquareNumber", UnaryBench<SquareNumber>, 3u)->Arg(digits);
   }
-  RegisterBenchmark("DecAdd", DecAddBench)->Arg(10000);
-  RegisterBenchmark("DecHalve", DecHalveBench)->Arg(10000);
+  RegisterBenchmark("DecAdd", BinaryBench<DecAdd>, 4u, 5u)->Arg(10000);
+  RegisterBenchmark("DecHalve", UnaryBench<DecHalve>, 6u)->Arg(10000);
   Repeated(RegisterBenchmark("ComputePi", ComputePiBench)
                ->Iterations(1)
                ->Unit(benchmark::kMillisecond));
