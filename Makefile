@@ -38,8 +38,5 @@ clean:
 
 # Benchmarks (bench/), built optimised in build/bench.
 bench:
-	@mkdir -p build
-	@cmake -S . -B build/bench -G Ninja -Wno-dev -DCMAKE_BUILD_TYPE=Release \
-	  -DTAVREX_BENCH=ON -DTAVREX_TESTS=OFF >build/bench.log 2>&1 || { cat build/bench.log; exit 1; }
-	@cmake --build build/bench -j 2 --target tavrex_bench -- --quiet
+	@source tools/lib.sh && build bench tavrex_bench
 	@build/bench/bench/tavrex_bench

@@ -18,6 +18,8 @@ build_options() {
     asan) OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREX_SANITIZE=ON
                    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g") ;;
     release) OPTIONS=(-DCMAKE_BUILD_TYPE=Release) ;;
+    # The benchmarks, optimised as the shipped program is; no tests.
+    bench) OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DTAVREX_BENCH=ON -DTAVREX_TESTS=OFF) ;;
     win64) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake"
                     -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2) ;;
     # The shipped 32-bit program: a plain release build.
