@@ -27,13 +27,15 @@ using ffttest::RandomDigits;
 
 const char kTooBig[] = "Error:FFT Size is too big in MulUseFFT";
 
-void ExpectOneRefusal(const testsupport::LogCapture& log) {
+void ExpectRefusals(const testsupport::LogCapture& log, std::size_t count) {
   const std::vector<LogRecord> records = log.Records();
-  ASSERT_EQ(records.size(), 1u);
-  EXPECT_EQ(testsupport::Narrow(records[0].message), kTooBig);
-  EXPECT_EQ(records[0].comCode, 0u);
-  EXPECT_EQ(records[0].apiCode, 0u);
-  EXPECT_EQ(records[0].externalCode, 1u);
+  ASSERT_EQ(records.size(), count);
+  for (const LogRecord& record : records) {
+    EXPECT_EQ(testsupport::Narrow(record.message), kTooBig);
+    EXPECT_EQ(record.comCode, 0u);
+    EXPECT_EQ(record.apiCode, 0u);
+    EXPECT_EQ(record.externalCode, 1u);
+  }
 }
 
 std::int32_t Len(const Digits& d) { return static_cast<std::int32_t>(d.size()); }
@@ -140,7 +142,7 @@ TEST_F(MulUseFftTest, EverySizeUpToTheTablesIsAcceptedAndTheNextRefused) {
   Digits out(8, 55);
   EXPECT_EQ(MulUseFFT(a.data(), 65537, b.data(), 65536, out.data(), 8), 1);
   EXPECT_EQ(out, Digits(8, 55)) << "a refused product wrote digits";
-  ExpectOneRefusal(log_);
+  ExpectRefusals(log_, 1);
 }
 
 TEST_F(MulUseFftTest, SquaringAcceptsHalfTheLargestSizeAndRefusesMore) {
@@ -157,25 +159,12 @@ TEST_F(MulUseFftTest, SquaringAcceptsHalfTheLargestSizeAndRefusesMore) {
   out.assign(8, 55);
   EXPECT_EQ(SquareUseFFT(ones.data(), 65537, out.data(), 8), 1);
   EXPECT_EQ(out, Digits(8, 55));
-  ExpectOneRefusal(log_);
-}
-
-TEST_F(MulUseFftTest, SquaringGivesTheDigitsOfMultiplyingByACopy) {
-  std::mt19937 random(6);
-  for (int len : {1, 2, 3, 50, 333, 4096, 10000}) {
-    for (int low : {0, -9}) {
-      const Digits a = RandomDigits(random, len, low, 9);
-      const Digits copy = a;
-      Digits squared(2 * len, 55), multiplied(2 * len, 55);
-      ASSERT_EQ(SquareUseFFT(a.data(), len, squared.data(), 2 * len), 0);
-      ASSERT_EQ(MulUseFFT(a.data(), len, copy.data(), len, multiplied.data(), 2 * len), 0);
-      EXPECT_EQ(squared, multiplied) << len << " " << low;
-    }
-  }
+  ExpectRefusals(log_, 1);
 }
 
 // What the digit-array products leave in the buffers is what the plain
-// recursion computes at the smallest size holding lenA + lenB positions.
+// recursion computes at the smallest size holding lenA + lenB positions; a
+// square is also what multiplying by a copy gives.
 TEST_F(MulUseFftTest, BuffersHoldTheRecursionsResultsAtTheChosenSize) {
   std::mt19937 random(8);
   const std::int32_t lengths[][2] = {{1, 1}, {2, 1}, {3, 2}, {4, 4}, {5, 4},
@@ -213,29 +202,34 @@ TEST_F(MulUseFftTest, BuffersHoldTheRecursionsResultsAtTheChosenSize) {
     EXPECT_TRUE(ffttest::SameBits(fftTables.stagingBuffer, squared.inverse.data(), sn));
     EXPECT_EQ(Digits(sq.begin(), sq.end() - 1), squared.digits);
     EXPECT_EQ(fftTables.spectrumB[0].re, -3.0);
+    const Digits copy = a;
+    Digits multiplied(2 * pair[0], 55);
+    ASSERT_EQ(MulUseFFT(a.data(), pair[0], copy.data(), pair[0], multiplied.data(),
+                        2 * pair[0] - 1), 0);
+    EXPECT_EQ(multiplied, sq);
   }
 }
 
-TEST(MulUseFftUnset, EveryProductIsRefusedBeforeSetUpAndAfterRelease) {
+// Digit arrays and numbers alike, each refusal with its record.
+TEST(FftProductUnset, EveryProductIsRefusedBeforeSetUpAndAfterRelease) {
   testsupport::ScratchDir scratch;
+  testsupport::PoolScope pool;
+  ScopedNumber x;
+  ffttest::Fill(*x, FromText("0002"));
   const Digits one = {1};
   Digits out = {55, 55};
-  {
+  for (bool released : {false, true}) {
+    SCOPED_TRACE(released ? "after release" : "before set-up");
+    if (released) {
+      ASSERT_EQ(InitFftTables(), 0);
+      FreeFftTables();
+    }
     testsupport::LogCapture log;
     EXPECT_EQ(MulUseFFT(one.data(), 1, one.data(), 1, out.data(), 2), 1);
-    ExpectOneRefusal(log);
-  }
-  {
-    testsupport::LogCapture log;
     EXPECT_EQ(SquareUseFFT(one.data(), 1, out.data(), 2), 1);
-    ExpectOneRefusal(log);
-  }
-  ASSERT_EQ(InitFftTables(), 0);
-  FreeFftTables();
-  {
-    testsupport::LogCapture log;
-    EXPECT_EQ(MulUseFFT(one.data(), 1, one.data(), 1, out.data(), 2), 1);
-    ExpectOneRefusal(log);
+    EXPECT_EQ(MultiplyNumbers(*x, *x)->length, 0u);
+    EXPECT_EQ(SquareNumber(*x)->length, 0u);
+    ExpectRefusals(log, 4);
   }
   EXPECT_EQ(out, (Digits{55, 55}));
 }
@@ -292,29 +286,24 @@ class NumberProductTest : public ::testing::Test {
   ffttest::TablesScope tables_;
 };
 
-TEST_F(NumberProductTest, OneTimesOneIsOne) {
-  ScopedNumber one = Make(FromText("0001"));
-  ScopedNumber product = MultiplyNumbers(*one, *one);
-  ExpectNumber(*product, FromText("0001"));
-  ScopedNumber square = SquareNumber(*one);
-  ExpectNumber(*square, FromText("0001"));
-  EXPECT_TRUE(log_.Records().empty());
-}
-
-TEST_F(NumberProductTest, AHalfTimesAHalfIsAQuarter) {
-  ScopedNumber half = Make(FromText("0000.5"));
-  ScopedNumber copy = Make(FromText("0000.5"));
-  ExpectNumber(*MultiplyNumbers(*half, *copy), FromText("0000.25"));
-  ExpectNumber(*SquareNumber(*half), FromText("0000.25"));
-}
-
-TEST_F(NumberProductTest, IntegerOverflowIsDroppedSilently) {
-  ScopedNumber hundred = Make(FromText("0100"));
-  ExpectNumber(*MultiplyNumbers(*hundred, *hundred), FromText("0000"));
-  // 31.25 x 400 = 12500: the ten-thousands are lost, 2500 stays.
-  ScopedNumber a = Make(FromText("0031.25"));
-  ScopedNumber b = Make(FromText("0400"));
-  ExpectNumber(*MultiplyNumbers(*a, *b), FromText("2500.00"));
+// Equal factors are also multiplied as one number twice and squared.
+TEST_F(NumberProductTest, SmallProductsAndASilentlyDroppedIntegerOverflow) {
+  const char* const cases[][3] = {
+      {"0001", "0001", "0001"},
+      {"0000.5", "0000.5", "0000.25"},
+      {"0100", "0100", "0000"},
+      {"0031.25", "0400", "2500.00"},  // 12500: the ten-thousands are lost
+  };
+  for (const auto& [a, b, product] : cases) {
+    SCOPED_TRACE(std::string(a) + " x " + b);
+    ScopedNumber x = Make(FromText(a));
+    ScopedNumber y = Make(FromText(b));
+    ExpectNumber(*MultiplyNumbers(*x, *y), FromText(product));
+    if (std::string(a) == b) {
+      ExpectNumber(*MultiplyNumbers(*x, *x), FromText(product));
+      ExpectNumber(*SquareNumber(*x), FromText(product));
+    }
+  }
   EXPECT_TRUE(log_.Records().empty());
 }
 
@@ -343,18 +332,17 @@ TEST_F(NumberProductTest, ProductsKeepEveryPositionButTheTopThreeUpToTheCapacity
   EXPECT_TRUE(log_.Records().empty());
 }
 
-TEST_F(NumberProductTest, FiveThousandAndTenThousandDigitOperandsGiveTheirLengths) {
-  const Digits nines5000(5000, 9);
-  ScopedNumber five = Make(nines5000);
-  EXPECT_EQ(MultiplyNumbers(*five, *five)->length, 9996u);
-  EXPECT_EQ(SquareNumber(*five)->length, 9996u);
-  const Digits nines10000(10000, 9);
-  ScopedNumber ten = Make(nines10000);
-  ScopedNumber product = MultiplyNumbers(*ten, *ten);
-  EXPECT_EQ(product->length, 9997u);
-  // Cut at the capacity, without the carries of the cut positions.
-  ExpectNumber(*product, FixedPointProduct(nines10000, nines10000));
-  EXPECT_EQ(SquareNumber(*ten)->length, 9997u);
+TEST_F(NumberProductTest, FiveThousandAndTenThousandNinesGiveTheirLengths) {
+  for (std::size_t len : {5000u, 10000u}) {
+    const Digits nines(len, 9);
+    ScopedNumber x = Make(nines);
+    // Ten thousand are cut at the capacity, without the carries of the cut
+    // positions.
+    const Digits expected = FixedPointProduct(nines, nines);
+    ASSERT_EQ(expected.size(), len == 5000 ? 9996u : 9997u);
+    ExpectNumber(*MultiplyNumbers(*x, *x), expected);
+    ExpectNumber(*SquareNumber(*x), expected);
+  }
 }
 
 TEST_F(NumberProductTest, SquaringEqualsMultiplyingByACopy) {
@@ -391,14 +379,12 @@ TEST_F(NumberProductTest, TooShortForTheThreeDroppedPositionsGivesEmpty) {
   ScopedNumber one = Make({1});
   ScopedNumber two = Make({1, 2});
   ScopedNumber three = Make({1, 2, 3});
-  ExpectEmpty(*MultiplyNumbers(*empty, *empty));
-  ExpectEmpty(*MultiplyNumbers(*one, *one));
-  ExpectEmpty(*MultiplyNumbers(*two, *one));
-  ExpectEmpty(*MultiplyNumbers(*empty, *three));
-  ExpectEmpty(*MultiplyNumbers(*two, *two));  // three positions, all dropped
-  ExpectEmpty(*SquareNumber(*empty));
-  ExpectEmpty(*SquareNumber(*one));
-  ExpectEmpty(*SquareNumber(*two));
+  // Two by two digits is three positions, all dropped.
+  for (const auto& [x, y] : {std::pair{&empty, &empty}, {&one, &one}, {&two, &one},
+                             {&empty, &three}, {&two, &two}}) {
+    ExpectEmpty(*MultiplyNumbers(**x, **y));
+  }
+  for (ScopedNumber* x : {&empty, &one, &two}) ExpectEmpty(*SquareNumber(**x));
   // Four positions leave one digit: 12 x 123 = 1476, of which 6 stays.
   ExpectNumber(*MultiplyNumbers(*two, *three), Digits{6});
   ExpectNumber(*SquareNumber(*three), Digits{2, 9});  // 15129
@@ -408,23 +394,6 @@ TEST_F(NumberProductTest, TooShortForTheThreeDroppedPositionsGivesEmpty) {
   EXPECT_TRUE(log_.Records().empty());
 }
 
-TEST_F(NumberProductTest, OneFreeBlockStillGivesTheSameProduct) {
-  std::mt19937 random(14);
-  const Digits a = RandomDigits(random, 7000, 0, 9);
-  const Digits b = RandomDigits(random, 6000, 0, 9);
-  ScopedNumber x = Make(a);
-  ScopedNumber y = Make(b);
-  ScopedNumber plenty = MultiplyNumbers(*x, *y);
-  {
-    ffttest::BlockHog hog(LargeBlock, 1);
-    ScopedNumber scarce = MultiplyNumbers(*x, *y);
-    ExpectNumber(*scarce, DigitsOf(*plenty));
-    EXPECT_EQ(scarce->length, 9997u);
-  }
-  // The working copy found no block: only the pool's record.
-  EXPECT_EQ(log_.Messages(), std::vector<std::string>{"LocalAlloc() function fail 2"});
-  EXPECT_EQ(DigitsOf(*plenty), FixedPointProduct(a, b));
-}
 
 TEST_F(NumberProductTest, NoFreeBlockGivesAnEmptyResultAndThePoolsRecord) {
   ScopedNumber x = Make(FromText("0002.5"));
@@ -445,24 +414,34 @@ TEST_F(NumberProductTest, NoFreeBlockGivesAnEmptyResultAndThePoolsRecord) {
   EXPECT_EQ(DigitsOf(*x), FromText("0002.5"));
 }
 
-TEST_F(NumberProductTest, OperandsInTemporaryFilesMultiplyLikeOperandsInMemory) {
+// Operands in temporary files, or a single free block for everything (the
+// working copy then finds none), change no digit: uncut and cut products.
+TEST_F(NumberProductTest, OperandsInFilesOrOneFreeBlockGiveTheSameProduct) {
   std::mt19937 random(15);
-  const Digits a = RandomDigits(random, 3000, 0, 9);
-  const Digits b = RandomDigits(random, 450, 0, 9);
-  ScopedNumber fileA = MakeInFile(a);
-  ScopedNumber fileB = MakeInFile(b);
-  ScopedNumber memB = Make(b);
-  const std::size_t mark = log_.Records().size();
-  ExpectNumber(*MultiplyNumbers(*fileA, *memB), FixedPointProduct(a, b));
-  ExpectNumber(*MultiplyNumbers(*memB, *fileA), FixedPointProduct(b, a));
-  ExpectNumber(*MultiplyNumbers(*fileA, *fileB), FixedPointProduct(a, b));
-  ExpectNumber(*SquareNumber(*fileA), FixedPointProduct(a, a));
-  {
-    // And with a single block for everything.
-    ffttest::BlockHog hog(LargeBlock, 1);
-    ExpectNumber(*MultiplyNumbers(*fileA, *fileB), FixedPointProduct(a, b));
+  for (const auto& [la, lb] : {std::pair<std::size_t, std::size_t>{3000, 450}, {7000, 6000}}) {
+    SCOPED_TRACE(std::to_string(la) + " x " + std::to_string(lb));
+    const Digits a = RandomDigits(random, la, 0, 9);
+    const Digits b = RandomDigits(random, lb, 0, 9);
+    ScopedNumber fileA = MakeInFile(a);
+    ScopedNumber fileB = MakeInFile(b);
+    ScopedNumber memA = Make(a);
+    ScopedNumber memB = Make(b);
+    const Digits expected = FixedPointProduct(a, b);
+    const std::size_t mark = log_.Records().size();
+    ExpectNumber(*MultiplyNumbers(*memA, *memB), expected);
+    ExpectNumber(*MultiplyNumbers(*fileA, *memB), expected);
+    ExpectNumber(*MultiplyNumbers(*memB, *fileA), FixedPointProduct(b, a));
+    ExpectNumber(*MultiplyNumbers(*fileA, *fileB), expected);
+    ExpectNumber(*SquareNumber(*fileA), FixedPointProduct(a, a));
+    {
+      ffttest::BlockHog hog(LargeBlock, 1);
+      ExpectNumber(*MultiplyNumbers(*memA, *memB), expected);
+      ExpectNumber(*MultiplyNumbers(*fileA, *fileB), expected);
+    }
+    // Only the pool's records of the working copies that found no block.
+    EXPECT_EQ(MessagesSince(mark),
+              std::vector<std::string>(2, "LocalAlloc() function fail 2"));
   }
-  EXPECT_EQ(MessagesSince(mark), std::vector<std::string>{"LocalAlloc() function fail 2"});
 }
 
 TEST_F(NumberProductTest, OnlyTheTopTenThousandDigitsOfASpilledOperandCount) {
@@ -508,27 +487,6 @@ TEST_F(NumberProductTest, AnOperandThatCannotBeReadGivesAnEmptyResult) {
     EXPECT_EQ(record.comCode, 23u);
   }
   ExpectNumber(*MultiplyNumbers(*inFile, *one), FromText("0003.14159"));
-}
-
-TEST(NumberProductUnset, ARefusedProductIsEmptyWithTheRecord) {
-  testsupport::ScratchDir scratch;
-  testsupport::LogCapture log;
-  testsupport::PoolScope pool;
-  ScopedNumber x;
-  ffttest::Fill(*x, FromText("0002"));
-  {
-    ScopedNumber product = MultiplyNumbers(*x, *x);
-    EXPECT_EQ(product->length, 0u);
-    ScopedNumber square = SquareNumber(*x);
-    EXPECT_EQ(square->length, 0u);
-  }
-  const std::vector<LogRecord> records = log.Records();
-  ASSERT_EQ(records.size(), 2u);
-  for (const LogRecord& record : records) {
-    EXPECT_EQ(testsupport::Narrow(record.message), kTooBig);
-    EXPECT_EQ(record.comCode, 0u);
-    EXPECT_EQ(record.externalCode, 1u);
-  }
 }
 
 }  // namespace

@@ -87,14 +87,6 @@ inline Digits DigitsOf(const DecNumber& n) {
   return digits;
 }
 
-inline std::string TextOf(const Digits& digits) {
-  std::string text;
-  for (Digit d : digits) {
-    text.push_back(d >= 0 && d <= 9 ? static_cast<char>('0' + d) : '?');
-  }
-  return text;
-}
-
 // Holds every free block of a kind, or all but `spare` of them, until
 // destroyed, so that the code under test finds few or none.
 class BlockHog {
@@ -117,9 +109,6 @@ class BlockHog {
   std::vector<Digit*> held_;
 };
 
-}  // namespace ffttest
-
-namespace ffttest {
 
 // Digits of exact position sums (most significant first), carried from the
 // last position up, truncating toward zero; the carry out of the first is
