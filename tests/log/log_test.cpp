@@ -4,6 +4,7 @@
 
 #include <cwchar>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -279,17 +280,39 @@ TEST_F(LogTest, AFailedOrShortByteOrderMarkGivesResult3) {
   }
 }
 
-TEST_F(LogTest, ALogDirectoryThatCannotBeMadeOrEnteredFallsBackToTheWorkingDirectory) {
-  for (const Call call : {Call::CreateDirectory, Call::SetCurrentDirectory}) {
-    SCOPED_TRACE(platform::CallName(call));
+// Whatever keeps the log out of its directory, or the process from finding
+// its way back, the log opens in the working directory and the process is
+// back there.
+TEST_F(LogTest, WithoutItsDirectoryTheLogOpensInTheWorkingDirectory) {
+  struct Case {
+    const char* what;
+    std::optional<Call> failing;  // none: the module path is too long
+    Call counted;
+    std::uint32_t calls;
+  };
+  const Case cases[] = {
+      // The saved directory is restored all the same.
+      {"not made", Call::CreateDirectory, Call::SetCurrentDirectory, 2},
+      {"not entered", Call::SetCurrentDirectory, Call::SetCurrentDirectory, 2},
+      // No directory at the root of the file system.
+      {"no module path", Call::GetModuleFileName, Call::CreateDirectory, 0},
+      {"no way back", Call::GetCurrentDirectory, Call::SetCurrentDirectory, 0},
+      {"a truncated module path", std::nullopt, Call::CreateDirectory, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
     log_ = LogFile{};
     {
       FaultInjector faults;
-      faults.Arm(Fault{call, 1, false, 5, -1});
+      if (c.failing) {
+        faults.Arm(Fault{*c.failing, 1, false, 5, -1});
+      } else {
+        logtest::fakeModulePath = logtest::Join(
+            {scratch_.path().wstring(), std::wstring(600, L'a'), L"Tavrex"});
+      }
       EXPECT_EQ(OpenLocal(), 0);
       EXPECT_EQ(log_.logDirEntered, 0);
-      // The saved directory is restored all the same.
-      EXPECT_EQ(faults.Count(Call::SetCurrentDirectory), 2u);
+      EXPECT_EQ(faults.Count(c.counted), c.calls);
     }
     EXPECT_FALSE(fs::exists(DayLog(kDay)));
     EXPECT_EQ(testsupport::ReadBytes(scratch_.path() / "Tavrex-3.log"),
@@ -298,38 +321,6 @@ TEST_F(LogTest, ALogDirectoryThatCannotBeMadeOrEnteredFallsBackToTheWorkingDirec
     platform::CloseHandle(log_.handle);
     fs::remove(scratch_.path() / "Tavrex-3.log");
   }
-}
-
-TEST_F(LogTest, WithoutAModulePathTheLogGoesToTheWorkingDirectory) {
-  FaultInjector faults;
-  faults.Arm(Fault{Call::GetModuleFileName, 1, false, 5, -1});
-  EXPECT_EQ(OpenLocal(), 0);
-  EXPECT_EQ(log_.logDirEntered, 0);
-  // No directory at the root of the file system.
-  EXPECT_EQ(faults.Count(Call::CreateDirectory), 0u);
-  EXPECT_TRUE(fs::exists(scratch_.path() / "Tavrex-3.log"));
-  ExpectBackInScratch();
-}
-
-TEST_F(LogTest, WithoutTheWayBackTheProcessStaysInItsDirectory) {
-  FaultInjector faults;
-  faults.Arm(Fault{Call::GetCurrentDirectory, 1, false, 5, -1});
-  EXPECT_EQ(OpenLocal(), 0);
-  EXPECT_EQ(log_.logDirEntered, 0);
-  EXPECT_EQ(faults.Count(Call::SetCurrentDirectory), 0u);
-  EXPECT_TRUE(fs::exists(scratch_.path() / "Tavrex-3.log"));
-  ExpectBackInScratch();
-}
-
-TEST_F(LogTest, ATruncatedModulePathIsNotUsed) {
-  logtest::fakeModulePath = logtest::Join(
-      {scratch_.path().wstring(), std::wstring(600, L'a'), L"Tavrex"});
-  FaultInjector faults;
-  EXPECT_EQ(OpenLocal(), 0);
-  EXPECT_EQ(log_.logDirEntered, 0);
-  EXPECT_EQ(faults.Count(Call::CreateDirectory), 0u);
-  EXPECT_TRUE(fs::exists(scratch_.path() / "Tavrex-3.log"));
-  ExpectBackInScratch();
 }
 
 std::vector<std::wstring> createdDirectories;
@@ -374,27 +365,23 @@ class PathTest : public ::testing::Test {
   std::wstring Out() const { return out_; }
 };
 
+// Position 0 is not examined: a lone leading separator stays.
 TEST_F(PathTest, TheLastSeparatorEndsTheDirectory) {
   using logtest::Join;
-  DirectoryOfPath(Join({L"C:", L"app", L"prog.exe"}).c_str(), out_);
-  EXPECT_EQ(Out(), Join({L"C:", L"app"}));
-  DirectoryOfPath(Join({L"a", L"b", L""}).c_str(), out_);
-  EXPECT_EQ(Out(), Join({L"a", L"b"}));
-}
-
-TEST_F(PathTest, APathWithoutSeparatorStaysWhole) {
-  DirectoryOfPath(L"prog.exe", out_);
-  EXPECT_EQ(Out(), L"prog.exe");
-  // Position 0 is not examined: a lone leading separator stays.
-  const std::wstring rooted = logtest::Join({L"", L"prog"});
-  DirectoryOfPath(rooted.c_str(), out_);
-  EXPECT_EQ(Out(), rooted);
-}
-
-TEST_F(PathTest, WorksInPlace) {
-  std::wcscpy(out_, logtest::Join({L"x", L"y", L"z"}).c_str());
+  const std::wstring cases[][2] = {
+      {Join({L"C:", L"app", L"prog.exe"}), Join({L"C:", L"app"})},
+      {Join({L"a", L"b", L""}), Join({L"a", L"b"})},
+      {L"prog.exe", L"prog.exe"},
+      {Join({L"", L"prog"}), Join({L"", L"prog"})},
+  };
+  for (const auto& [path, directory] : cases) {
+    DirectoryOfPath(path.c_str(), out_);
+    EXPECT_EQ(Out(), directory);
+  }
+  // In place.
+  std::wcscpy(out_, Join({L"x", L"y", L"z"}).c_str());
   EXPECT_EQ(DirectoryOfPath(out_, out_), 0);
-  EXPECT_EQ(Out(), logtest::Join({L"x", L"y"}));
+  EXPECT_EQ(Out(), Join({L"x", L"y"}));
 }
 
 TEST_F(PathTest, ADirectoryANullOrAnOverlongPathLeavesOutUnchanged) {

@@ -11,6 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/log/log_test_support.h"
+
 namespace {
 
 void Put16(std::string& b, std::size_t at, std::uint32_t v) {
@@ -23,21 +25,12 @@ void Put32(std::string& b, std::size_t at, std::uint32_t v) {
 }
 void Pad4(std::string& b) { b.resize((b.size() + 3) & ~std::size_t{3}); }
 
-std::string Utf16z(const std::string& ascii) {
-  std::string out;
-  for (char c : ascii) {
-    out += c;
-    out += '\0';
-  }
-  return out + std::string(2, '\0');
-}
-
 // One node of a version record, padded to 32 bits.
 std::string Node(const std::string& key, std::uint16_t type,
                  const std::string& value, std::uint16_t valueLength,
                  const std::vector<std::string>& children) {
   std::string n(6, '\0');
-  n += Utf16z(key);
+  n += logtest::Utf16Record(key);
   Pad4(n);
   n += value;
   Pad4(n);
@@ -70,7 +63,7 @@ std::string VersionRecord(const VersionFields& layout) {
   Put32(fixed, 20, 5);
   std::vector<std::string> strings;
   for (const auto& [key, value] : layout.strings) {
-    strings.push_back(Node(key, 1, Utf16z(value),
+    strings.push_back(Node(key, 1, logtest::Utf16Record(value),
                            static_cast<std::uint16_t>(value.size() + 1), {}));
   }
   std::string translation(4, '\0');
