@@ -91,7 +91,7 @@ class FftTablesTest : public ::testing::Test {
   testsupport::LogCapture log_;
 };
 
-TEST_F(FftTablesTest, SetUpAsksForFourFixedBlocksInOrderAndReleasesThem) {
+TEST_F(FftTablesTest, SetUpAsksForFourFixedBlocksInOrderReleasesThemAndRepeats) {
   MemoryWatch watch;
   ASSERT_TRUE(TablesEmpty());
   ASSERT_EQ(InitFftTables(), 0);
@@ -115,56 +115,39 @@ TEST_F(FftTablesTest, SetUpAsksForFourFixedBlocksInOrderAndReleasesThem) {
   EXPECT_TRUE(TablesEmpty());
   FreeFftTables();
   EXPECT_EQ(watch.freeOrder().size(), 4u);
-  EXPECT_TRUE(log_.Records().empty());
-}
 
-TEST_F(FftTablesTest, SetUpAgainAfterReleaseWorksAndTwiceInARowHoldsOneSet) {
-  MemoryWatch watch;
+  // Set up again after release, then twice in a row: one set held.
   ASSERT_EQ(InitFftTables(), 0);
   ASSERT_EQ(InitFftTables(), 0);
-  EXPECT_EQ(watch.requests().size(), 4u) << "a second set-up leaked the first";
-  FreeFftTables();
-  ASSERT_EQ(InitFftTables(), 0);
+  EXPECT_EQ(watch.requests().size(), 8u) << "a second set-up leaked the first";
   EXPECT_EQ(fftTables.maxFftSize, 131072);
   EXPECT_EQ(fftTables.twiddleTable[32768].im, 1.0);
   FreeFftTables();
   EXPECT_TRUE(watch.held().empty());
+  EXPECT_TRUE(log_.Records().empty());
 }
 
-TEST_F(FftTablesTest, AnyOneRequestFailingLeavesNothingHeldAndNoRecord) {
-  for (std::uint32_t failing = 1; failing <= 4; ++failing) {
+// Failing request 0 stands for every request failing.
+TEST_F(FftTablesTest, AnyOneOrEveryRequestFailingLeavesNothingHeldAndNoRecord) {
+  for (std::uint32_t failing = 0; failing <= 4; ++failing) {
     SCOPED_TRACE(failing);
     FaultInjector injector;
-    Fault fault;
-    fault.call = Call::LocalAlloc;
-    fault.occurrence = failing;
-    fault.errorCode = 8;
-    injector.Arm(fault);
+    injector.Arm(Fault{Call::LocalAlloc, failing == 0 ? 1 : failing, failing == 0, 8, -1});
     MemoryWatch watch;
 
     EXPECT_EQ(InitFftTables(), 3);
     // All four were asked for although one failed.
     EXPECT_EQ(injector.Count(Call::LocalAlloc), 4u);
-    EXPECT_EQ(injector.Injected(), 1u);
+    EXPECT_EQ(injector.Injected(), failing == 0 ? 4u : 1u);
     ASSERT_EQ(watch.requests().size(), 4u);
-    EXPECT_FALSE(watch.requests()[failing - 1].granted);
-    EXPECT_EQ(injector.Count(Call::LocalFree), 3u);
+    for (std::uint32_t i = 0; i < 4; ++i) {
+      EXPECT_EQ(watch.requests()[i].granted, failing != 0 && i != failing - 1) << i;
+    }
+    EXPECT_EQ(injector.Count(Call::LocalFree), failing == 0 ? 0u : 3u);
     EXPECT_TRUE(watch.held().empty());
     EXPECT_TRUE(TablesEmpty());
   }
   EXPECT_TRUE(log_.Records().empty());
-}
-
-TEST_F(FftTablesTest, EveryRequestFailingReturnsThreeAndFreesNothing) {
-  FaultInjector injector;
-  Fault fault;
-  fault.call = Call::LocalAlloc;
-  fault.persistent = true;
-  injector.Arm(fault);
-  EXPECT_EQ(InitFftTables(), 3);
-  EXPECT_EQ(injector.Count(Call::LocalAlloc), 4u);
-  EXPECT_EQ(injector.Count(Call::LocalFree), 0u);
-  EXPECT_TRUE(TablesEmpty());
 }
 
 // The accurate sine and cosine give these rows too.
