@@ -394,7 +394,6 @@ TEST_F(NumberProductTest, TooShortForTheThreeDroppedPositionsGivesEmpty) {
   EXPECT_TRUE(log_.Records().empty());
 }
 
-
 TEST_F(NumberProductTest, NoFreeBlockGivesAnEmptyResultAndThePoolsRecord) {
   ScopedNumber x = Make(FromText("0002.5"));
   {
