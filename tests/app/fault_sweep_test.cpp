@@ -1,21 +1,14 @@
-// Every platform call of a run made to fail in turn, the way the most
-// trusted storage engines test their I/O-error and out-of-memory paths: a
-// first run counts the calls of each kind, then one run per call fails that
-// call alone, and after each run the exit code, the log, the pool, the
-// memory, the open files and the working directory must be as the program's
-// rules say.
-//
-// The start-up and shut-down are swept call by call on every test run: with
-// the filler buffer refused, _tmain ends right after setting up, so these
-// runs are short. A whole run takes seconds, so its sweep, and the runs with
-// part of the pool held back (which spend thousands of file calls), are
-// sampled unless TAVREX_SWEEP=full (make sweep).
+// Every platform call of a run made to fail in turn: a counting run, then
+// one run per call with that call alone failed, each checked against the
+// program's rules (exit code, log, pool, memory, open files, directory).
+// The start-up and shut-down (filler refused, so _tmain ends at once) are
+// swept on every test run; whole runs and held-back pools are sampled
+// unless TAVREX_SWEEP=full (make sweep).
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <set>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -24,11 +17,6 @@
 namespace {
 
 using namespace wholerun;
-
-bool FullSweep() {
-  const char* depth = std::getenv("TAVREX_SWEEP");
-  return depth != nullptr && std::string(depth) == "full";
-}
 
 // The sweep's own account, printed at its end.
 struct Tally {
@@ -106,12 +94,7 @@ Outcome RunWithFault(const Options& base, const Site& site, const Fault& fault,
     EXPECT_TRUE(SameSite(faulted[0].second, site)) << "the fault met a different call";
   }
 
-  Expect expect;
-  expect.fault = fault;
-  expect.site = site;
-  expect.fillerRefused = base.refuseFiller;
-  expect.exactRecords = exactRecords;
-  Verify(out, expect, tally.leaks);
+  Verify(out, Expect{fault, site, base.refuseFiller, exactRecords}, tally.leaks);
   return out;
 }
 
@@ -121,43 +104,44 @@ Outcome CountingRun(Options options, Tally& tally) {
   for (std::size_t i = 0; i < kKinds; ++i) tally.calls[i] = counting.counts[i];
   tally.seconds += counting.seconds;
   ++tally.runs;
-  Expect clean;
-  clean.fillerRefused = options.refuseFiller;
-  clean.exactRecords = options.setting.largeHeld == 0 && options.setting.smallHeld == 0;
   SCOPED_TRACE("counting run");
-  Verify(counting, clean, tally.leaks);
+  Verify(counting,
+         Expect{.fillerRefused = options.refuseFiller,
+                .exactRecords = options.setting.largeHeld == 0 && options.setting.smallHeld == 0},
+         tally.leaks);
   return counting;
 }
 
-// Every call of the counting run failed alone, with every fault it can have.
-void SweepEveryCall(const Options& base, const Outcome& counting, bool exactRecords,
-                    Tally& tally) {
+// Every call of a counting run failed alone, with every fault it can have;
+// returns the counting run.
+Outcome SweepEveryCall(const Options& base, const std::string& title) {
+  Tally tally;
+  const Outcome counting = CountingRun(base, tally);
   for (std::size_t i = 0; i < kKinds; ++i) {
     const Call call = KindAt(i);
     if (!Failable(call)) continue;
     for (std::uint32_t k = 1; k <= counting.counts[i]; ++k) {
       const Site& site = counting.sites[i][k - 1];
-      for (const Fault& f : FaultsAt(call, k, site)) {
-        RunWithFault(base, site, f, exactRecords, tally);
-      }
+      for (const Fault& f : FaultsAt(call, k, site)) RunWithFault(base, site, f, true, tally);
     }
   }
+  tally.Print(title);
+  EXPECT_EQ(tally.leaks.Total(), 0u);
+  return counting;
 }
 
 TEST(FaultSweep, StartUpAndShutDownAtEveryCall) {
   Options base;
   base.refuseFiller = true;
-  Tally tally;
-  const Outcome counting = CountingRun(base, tally);
-  // The pool, four FFT buffers and the filler; the log's opening with its
+  const Outcome counting =
+      SweepEveryCall(base, "start-up and shut-down (filler refused), every call");
+  // The pool, four FFT buffers and the filler, and nothing after it: no
+  // number is made, so the log is the only file. The log's opening with its
   // way into its directory and back; the mark and two records.
   EXPECT_EQ(counting.counts[Index(Call::LocalAlloc)], 6u);
+  EXPECT_EQ(counting.counts[Index(Call::CreateFile)], 1u);
   EXPECT_EQ(counting.counts[Index(Call::SetCurrentDirectory)], 2u);
   EXPECT_EQ(counting.logWrites.size(), 3u);
-
-  SweepEveryCall(base, counting, true, tally);
-  tally.Print("start-up and shut-down (filler refused), every call");
-  EXPECT_EQ(tally.leaks.Total(), 0u);
 }
 
 // The whole run with exactly the blocks its deepest nesting needs, twelve
@@ -181,12 +165,7 @@ TEST(FaultSweep, WholeRunOnTheBareBudgetWithTheResultsDeletionRefused) {
 
 TEST(FaultSweep, WholeRunAtEveryCall) {
   if (!FullSweep()) GTEST_SKIP() << "a whole run per call: TAVREX_SWEEP=full (make sweep)";
-  Tally tally;
-  const Outcome counting = CountingRun(Options{}, tally);
-  EXPECT_EQ(counting.code, 0);
-  SweepEveryCall(Options{}, counting, true, tally);
-  tally.Print("whole run, every call");
-  EXPECT_EQ(tally.leaks.Total(), 0u);
+  EXPECT_EQ(SweepEveryCall(Options{}, "whole run, every call").code, 0);
 }
 
 // With twelve LargeBlocks held back the numbers of every deep step find
@@ -223,9 +202,7 @@ TEST(FaultSweep, HeldBackPoolUnderScheduledFaults) {
       EXPECT_GE(tally.injected[i], 5u) << platform::CallName(KindAt(i));
     }
   }
-  Expect expect;
-  expect.exactRecords = false;
-  Verify(out, expect, tally.leaks);
+  Verify(out, Expect{.exactRecords = false}, tally.leaks);
   VerifyExplained(out);
   tally.Print("whole run, " + kFileBound.Name() + ", faults on a schedule");
   EXPECT_EQ(tally.leaks.Total(), 0u);

@@ -38,7 +38,7 @@ TEST(PiDigits, AtLeast9900FractionDigitsAreThoseOfPi) {
   ASSERT_EQ(ComputePi(), 0);
   FreeFftTables();
 
-  const std::string& bytes = testsupport::FlushCapture::Captured();
+  const std::string& bytes = testsupport::FlushCapture::captured;
   ASSERT_EQ(bytes.size(), 14998u);
   ASSERT_EQ(std::string(bytes.data(), 4), std::string("\0\0\0\3", 4));
 

@@ -1,10 +1,7 @@
 // The whole program run in-process between its start-up and shut-down, with
-// every platform call watched: which call was which (the log's, a temporary
-// file's, an allocation of which size), what the log was handed, and what
-// was left over when the pool's memory went back (held blocks, open files,
-// unfreed memory). Faults go in through platform::FaultInjector, one chosen
-// call or a schedule of them; the fault sweeps and the held-back-pool runs
-// are built on it.
+// every platform call watched (which call was which, what the log was
+// handed, what was left when the pool's memory went back) and faults put in
+// through platform::FaultInjector: one chosen call, or a schedule of them.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -20,6 +17,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "app/program.h"
@@ -31,6 +29,7 @@
 #include "store/work_pool.h"
 #include "tests/log/log_test_support.h"
 #include "tests/support/fixtures.h"
+#include "tests/support/result_capture.h"
 
 namespace wholerun {
 
@@ -122,13 +121,13 @@ struct Outcome {
   double seconds = 0;
   std::array<std::uint32_t, kKinds> counts{};
   std::array<std::vector<Site>, kKinds> sites;  // recordSites only
-  std::uint32_t injected = 0;
   std::vector<std::pair<Fault, Site>> faulted;  // the calls that failed
   // At the release of the pool's memory.
   bool poolFreed = false;
   std::uint32_t smallHeldAtExit = 0;
   std::uint32_t largeHeldAtExit = 0;
   bool logOpenAtPoolFree = false;
+  bool poolBeforeLog = false;  // the pool was asked for before the log
   // At the end.
   std::size_t unfreedAllocations = 0;
   std::size_t openFiles = 0;
@@ -162,10 +161,10 @@ struct Watch {
   std::optional<std::size_t> pendingSeek;
   std::map<void*, std::size_t> live;
   std::set<platform::FileHandle> open;
-  std::map<platform::FileHandle, std::wstring> names;
   platform::FileHandle logHandle = platform::kNullFile;
   std::int64_t clock = 1700000000;
   bool fillerReleased = false;
+  bool poolAsked = false;
 };
 
 inline Watch& W() {
@@ -209,9 +208,12 @@ inline Site& Enter(Call call, Site site = {}) {
   return list.back();
 }
 
-// A call on a handle must name a file that is open.
-inline void OnHandle(platform::FileHandle file) {
+// The site of a call on a handle, which must name a file that is open.
+inline Site HandleSite(platform::FileHandle file) {
   if (W().open.count(file) == 0) ++W().out->strayHandleCalls;
+  Site site;
+  site.onLog = file == W().logHandle;
+  return site;
 }
 
 // Runs the call beneath and says whether the injector failed it.
@@ -225,10 +227,36 @@ auto Through(Call call, const Site& site, F&& f) {
   return result;
 }
 
+// The hook of a call with nothing of its own to watch: counted, filed and
+// passed beneath. kLogOnly marks the directory and path calls, which the
+// log's opening alone makes.
+template <Call kCall, auto kField, bool kLogOnly, typename Fn>
+struct Pass;
+template <Call kCall, auto kField, bool kLogOnly, typename R, typename... A>
+struct Pass<kCall, kField, kLogOnly, R (*)(A...)> {
+  static R Hook(A... args) {
+    Site site;
+    site.onLog = kLogOnly;
+    if constexpr (sizeof...(A) == 1 && (std::is_same_v<A, platform::FileHandle> && ...)) {
+      site = HandleSite(args...);
+    }
+    const Site& s = Enter(kCall, site);
+    return Through(kCall, s, [&] { return (W().below.*kField)(args...); });
+  }
+};
+
+template <Call kCall, auto kField, bool kLogOnly = false>
+void InstallPass() {
+  platform::calls.*kField =
+      &Pass<kCall, kField, kLogOnly,
+            std::remove_reference_t<decltype(platform::calls.*kField)>>::Hook;
+}
+
 inline void* HookLocalAlloc(std::uint32_t flags, std::size_t bytes) {
   Watch& w = W();
   Site site;
   site.bytes = bytes;
+  if (bytes == kWorkPoolBytes) w.poolAsked = true;
   if (w.options.refuseFiller && bytes == kFillerBytes) {
     Arm(Fault{Call::LocalAlloc, 1, false, 8, -1});
   }
@@ -261,12 +289,12 @@ inline platform::FileHandle HookCreateFile(const wchar_t* name,
   Site site;
   site.disposition = disposition;
   site.onLog = std::wcscmp(name, logFile.logFileName) == 0;
+  if (site.onLog) w.out->poolBeforeLog = w.poolAsked;
   const Site& s = Enter(Call::CreateFile, site);
   const platform::FileHandle file = Through(
       Call::CreateFile, s, [&] { return w.below.createFile(name, disposition, share); });
   if (file != platform::kInvalidFile) {
     w.open.insert(file);
-    w.names[file] = name;
     if (site.onLog) {
       w.logHandle = file;
       w.out->logCreated = true;
@@ -278,21 +306,10 @@ inline platform::FileHandle HookCreateFile(const wchar_t* name,
 
 inline bool HookCloseHandle(platform::FileHandle file) {
   Watch& w = W();
-  OnHandle(file);
-  Site site;
-  site.onLog = file == w.logHandle;
-  const Site& s = Enter(Call::CloseHandle, site);
-  if (w.options.captureClosedFiles && w.fillerReleased && !site.onLog &&
+  const Site& s = Enter(Call::CloseHandle, HandleSite(file));
+  if (w.options.captureClosedFiles && w.fillerReleased && !s.onLog &&
       w.open.count(file) != 0) {
-    const platform::Calls& real = platform::RealCalls();
-    std::string bytes(real.getFileSize(file), '\0');
-    std::uint32_t done = 0;
-    if (real.setFilePointer(file, 0) &&
-        real.readFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()),
-                      &done)) {
-      bytes.resize(done);
-      w.out->lastClosedFile = bytes;
-    }
+    w.out->lastClosedFile = testsupport::BytesThroughHandle(file);
   }
   // The injector releases the handle even when it reports a failure.
   w.open.erase(file);
@@ -301,9 +318,7 @@ inline bool HookCloseHandle(platform::FileHandle file) {
 
 inline bool HookSetFilePointer(platform::FileHandle file, std::uint32_t offset) {
   Watch& w = W();
-  OnHandle(file);
-  Site site;
-  site.onLog = file == w.logHandle;
+  const Site site = HandleSite(file);
   Enter(Call::SetFilePointer, site);
   if (w.options.recordSites) {
     w.pendingSeek = w.out->sites[Index(Call::SetFilePointer)].size() - 1;
@@ -312,42 +327,39 @@ inline bool HookSetFilePointer(platform::FileHandle file, std::uint32_t offset) 
                  [&] { return w.below.setFilePointer(file, offset); });
 }
 
-// The transfer that a recorded SetFilePointer prepared.
-inline void Positioned(Call call) {
+// Files a transfer's site, and marks the recorded SetFilePointer that
+// prepared it.
+inline const Site& EnterTransfer(Call call, platform::FileHandle file, std::uint32_t count,
+                                 bool bom = false) {
   Watch& w = W();
-  if (!w.pendingSeek) return;
-  w.out->sites[Index(Call::SetFilePointer)][*w.pendingSeek].positionsFor = call;
-  w.pendingSeek.reset();
+  Site site = HandleSite(file);
+  site.bytes = count;
+  site.bom = bom && site.onLog;
+  const Site& s = Enter(call, site);
+  if (w.pendingSeek) {
+    w.out->sites[Index(Call::SetFilePointer)][*w.pendingSeek].positionsFor = call;
+    w.pendingSeek.reset();
+  }
+  return s;
 }
 
 inline bool HookReadFile(platform::FileHandle file, void* buffer,
                          std::uint32_t count, std::uint32_t* done) {
-  Watch& w = W();
-  OnHandle(file);
-  Site site;
-  site.onLog = file == w.logHandle;
-  site.bytes = count;
-  const Site& s = Enter(Call::ReadFile, site);
-  Positioned(Call::ReadFile);
+  const Site& s = EnterTransfer(Call::ReadFile, file, count);
   return Through(Call::ReadFile, s,
-                 [&] { return w.below.readFile(file, buffer, count, done); });
+                 [&] { return W().below.readFile(file, buffer, count, done); });
 }
 
 inline bool HookWriteFile(platform::FileHandle file, const void* buffer,
                           std::uint32_t count, std::uint32_t* done) {
   Watch& w = W();
-  OnHandle(file);
-  Site site;
-  site.onLog = file == w.logHandle;
-  site.bytes = count;
-  site.bom = site.onLog && w.out->logWrites.empty();
-  const Site& s = Enter(Call::WriteFile, site);
-  Positioned(Call::WriteFile);
+  const Site& s = EnterTransfer(Call::WriteFile, file, count, w.out->logWrites.empty());
+  const bool onLog = s.onLog;
   const std::uint32_t before = w.injector->Injected();
   const bool ok = Through(Call::WriteFile, s, [&] {
     return w.below.writeFile(file, buffer, count, done);
   });
-  if (site.onLog) {
+  if (onLog) {
     std::size_t reached = count;
     if (w.injector->Injected() != before) {
       const Fault& f = *w.armed[Index(Call::WriteFile)];
@@ -361,151 +373,39 @@ inline bool HookWriteFile(platform::FileHandle file, const void* buffer,
   return ok;
 }
 
-inline bool HookFlush(platform::FileHandle file) {
-  Watch& w = W();
-  OnHandle(file);
-  Site site;
-  site.onLog = file == w.logHandle;
-  const Site& s = Enter(Call::FlushFileBuffers, site);
-  return Through(Call::FlushFileBuffers, s,
-                 [&] { return w.below.flushFileBuffers(file); });
-}
-
-inline std::uint32_t HookGetFileSize(platform::FileHandle file) {
-  Watch& w = W();
-  OnHandle(file);
-  Site site;
-  site.onLog = file == w.logHandle;
-  const Site& s = Enter(Call::GetFileSize, site);
-  return Through(Call::GetFileSize, s, [&] { return w.below.getFileSize(file); });
-}
-
-inline bool HookCopyFile(const wchar_t* from, const wchar_t* to) {
-  Watch& w = W();
-  const Site& s = Enter(Call::CopyFile);
-  return Through(Call::CopyFile, s, [&] { return w.below.copyFile(from, to); });
-}
-
-inline bool HookDeleteFile(const wchar_t* name) {
-  Watch& w = W();
-  const Site& s = Enter(Call::DeleteFile);
-  return Through(Call::DeleteFile, s, [&] { return w.below.deleteFile(name); });
-}
-
-// The directory and path calls are the log's opening alone.
-inline Site LogSite() {
-  Site site;
-  site.onLog = true;
-  return site;
-}
-
-inline std::uint32_t HookGetModuleFileName(wchar_t* buffer, std::uint32_t units) {
-  Watch& w = W();
-  const Site& s = Enter(Call::GetModuleFileName, LogSite());
-  return Through(Call::GetModuleFileName, s,
-                 [&] { return w.below.getModuleFileName(buffer, units); });
-}
-
-inline std::uint32_t HookGetCurrentDirectory(std::uint32_t units, wchar_t* buffer) {
-  Watch& w = W();
-  const Site& s = Enter(Call::GetCurrentDirectory, LogSite());
-  return Through(Call::GetCurrentDirectory, s,
-                 [&] { return w.below.getCurrentDirectory(units, buffer); });
-}
-
-inline bool HookSetCurrentDirectory(const wchar_t* path) {
-  Watch& w = W();
-  const Site& s = Enter(Call::SetCurrentDirectory, LogSite());
-  return Through(Call::SetCurrentDirectory, s,
-                 [&] { return w.below.setCurrentDirectory(path); });
-}
-
-inline bool HookCreateDirectory(const wchar_t* path) {
-  Watch& w = W();
-  const Site& s = Enter(Call::CreateDirectory, LogSite());
-  return Through(Call::CreateDirectory, s,
-                 [&] { return w.below.createDirectory(path); });
-}
-
-inline std::uint32_t HookGetFileAttributes(const wchar_t* path) {
-  Watch& w = W();
-  const Site& s = Enter(Call::GetFileAttributes, LogSite());
-  return Through(Call::GetFileAttributes, s,
-                 [&] { return w.below.getFileAttributes(path); });
-}
-
 // A clock that moves on a second at every reading: temporary names are
 // drawn afresh for every file, and a run makes the same calls every time.
 inline std::int64_t SteppingClock() { return ++W().clock; }
 
-// Installs the hooks above the injector for the life of the object.
-class Watcher {
- public:
-  Watcher(platform::FaultInjector& injector, const Options& options,
-          Outcome& out, const fs::path& root) {
-    Watch& w = W();
-    w = Watch{};
-    w.below = platform::calls;
-    w.injector = &injector;
-    w.options = options;
-    w.out = &out;
-    w.root = root;
-    platform::calls.localAlloc = &HookLocalAlloc;
-    platform::calls.localFree = &HookLocalFree;
-    platform::calls.createFile = &HookCreateFile;
-    platform::calls.closeHandle = &HookCloseHandle;
-    platform::calls.setFilePointer = &HookSetFilePointer;
-    platform::calls.readFile = &HookReadFile;
-    platform::calls.writeFile = &HookWriteFile;
-    platform::calls.flushFileBuffers = &HookFlush;
-    platform::calls.getFileSize = &HookGetFileSize;
-    platform::calls.copyFile = &HookCopyFile;
-    platform::calls.deleteFile = &HookDeleteFile;
-    platform::calls.getModuleFileName = &HookGetModuleFileName;
-    platform::calls.getCurrentDirectory = &HookGetCurrentDirectory;
-    platform::calls.setCurrentDirectory = &HookSetCurrentDirectory;
-    platform::calls.createDirectory = &HookCreateDirectory;
-    platform::calls.getFileAttributes = &HookGetFileAttributes;
-    platform::calls.time = &SteppingClock;
-  }
-  ~Watcher() {
-    platform::calls = saved_;
-    W().injector = nullptr;
-    W().out = nullptr;
-  }
-  Watcher(const Watcher&) = delete;
-  Watcher& operator=(const Watcher&) = delete;
-
-  std::size_t Unfreed() const { return W().live.size(); }
-  std::size_t Open() const { return W().open.size(); }
-
- private:
-  platform::Calls saved_ = platform::calls;
-};
-
-// Blocks taken from the pool once it is ready and given back after _tmain.
-class HeldBack {
- public:
-  explicit HeldBack(const Setting& setting) {
-    if (workPool.ready == 0) return;
-    for (std::uint32_t i = 0; i < setting.largeHeld; ++i) {
-      large_.push_back(TakeBlock(LargeBlock));
-    }
-    for (std::uint32_t i = 0; i < setting.smallHeld; ++i) {
-      small_.push_back(TakeBlock(SmallBlock));
-    }
-  }
-  void GiveBack() {
-    for (Digit* b : large_) GiveBackBlock(b, LargeBlock);
-    for (Digit* b : small_) GiveBackBlock(b, SmallBlock);
-    large_.clear();
-    small_.clear();
-  }
-
- private:
-  std::vector<Digit*> large_;
-  std::vector<Digit*> small_;
-};
+// Puts the hooks above the injector; the caller's guard takes them off.
+inline void InstallHooks(platform::FaultInjector& injector, const Options& options,
+                         Outcome& out, const fs::path& root) {
+  using C = platform::Calls;
+  Watch& w = W();
+  w = Watch{};
+  w.below = platform::calls;
+  w.injector = &injector;
+  w.options = options;
+  w.out = &out;
+  w.root = root;
+  platform::calls.localAlloc = &HookLocalAlloc;
+  platform::calls.localFree = &HookLocalFree;
+  platform::calls.createFile = &HookCreateFile;
+  platform::calls.closeHandle = &HookCloseHandle;
+  platform::calls.setFilePointer = &HookSetFilePointer;
+  platform::calls.readFile = &HookReadFile;
+  platform::calls.writeFile = &HookWriteFile;
+  platform::calls.time = &SteppingClock;
+  InstallPass<Call::FlushFileBuffers, &C::flushFileBuffers>();
+  InstallPass<Call::GetFileSize, &C::getFileSize>();
+  InstallPass<Call::CopyFile, &C::copyFile>();
+  InstallPass<Call::DeleteFile, &C::deleteFile>();
+  InstallPass<Call::GetModuleFileName, &C::getModuleFileName, true>();
+  InstallPass<Call::GetCurrentDirectory, &C::getCurrentDirectory, true>();
+  InstallPass<Call::SetCurrentDirectory, &C::setCurrentDirectory, true>();
+  InstallPass<Call::CreateDirectory, &C::createDirectory, true>();
+  InstallPass<Call::GetFileAttributes, &C::getFileAttributes, true>();
+}
 
 // One run of the program in a directory of its own, as the process runs it:
 // the pool, then the log, _tmain, the log closed, the pool freed. The
@@ -519,18 +419,24 @@ inline Outcome RunOnce(const Options& options) {
   {
     logtest::FakeExecutable exe(root / "bin" / "Tavrex", kDay);
     platform::FaultInjector injector;
-    Watcher watcher(injector, options, out, root);
+    logtest::CallsGuard hooks;
+    InstallHooks(injector, options, out, root);
     if (options.fault) Arm(*options.fault);
     {
       ProcessLifetime lifetime;
-      HeldBack held(options.setting);
+      // Blocks held from the pool's start to _tmain's end, as if by other work.
+      const Setting& held = options.setting;
+      std::vector<std::pair<Digit*, int>> blocks;
+      for (std::uint32_t i = 0; workPool.ready != 0 && i < held.largeHeld + held.smallHeld; ++i) {
+        const int kind = i < held.largeHeld ? LargeBlock : SmallBlock;
+        blocks.push_back({TakeBlock(kind), kind});
+      }
       out.code = _tmain();
-      held.GiveBack();
+      for (const auto& [block, kind] : blocks) GiveBackBlock(block, kind);
     }
     for (std::size_t i = 0; i < kKinds; ++i) out.counts[i] = injector.Count(KindAt(i));
-    out.injected = injector.Injected();
-    out.unfreedAllocations = watcher.Unfreed();
-    out.openFiles = watcher.Open();
+    out.unfreedAllocations = W().live.size();
+    out.openFiles = W().open.size();
   }
   out.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   out.fftTablesHeld = fftTables.spectrumA != nullptr || fftTables.spectrumB != nullptr ||
@@ -558,8 +464,8 @@ inline Outcome RunOnce(const Options& options) {
 
 // What the rules say a run with `fault` (at `site`) must come to.
 struct Expect {
-  std::optional<Fault> fault;
-  Site site;
+  std::optional<Fault> fault{};
+  Site site{};
   bool fillerRefused = false;
   // Exactly the records the fault explains between entry and exit, rather
   // than at least the one it explains: for runs whose only trouble is the
@@ -657,6 +563,20 @@ inline bool LogDirectoryMissed(const Expect& e) {
   }
 }
 
+// The records written after the byte-order mark (if it was written
+// first): each write must be exactly one.
+inline std::vector<LogRecord> Handed(const std::vector<LogWrite>& writes, bool markFirst) {
+  std::vector<LogRecord> handed;
+  for (std::size_t i = markFirst ? 1 : 0; i < writes.size(); ++i) {
+    std::vector<LogRecord> one;
+    std::string error;
+    EXPECT_TRUE(ParseLog(kByteOrderMark + writes[i].bytes, one, error)) << error;
+    EXPECT_EQ(one.size(), 1u) << "a write that is not exactly one record";
+    handed.insert(handed.end(), one.begin(), one.end());
+  }
+  return handed;
+}
+
 inline void Verify(const Outcome& out, const Expect& e, Leaks& leaks) {
   const bool poolRefused = FaultIs(e, Call::LocalAlloc) && e.site.bytes == kWorkPoolBytes;
   const bool restoreFailed =
@@ -671,8 +591,12 @@ inline void Verify(const Outcome& out, const Expect& e, Leaks& leaks) {
   EXPECT_EQ(out.code, code);
 
   // Blocks, memory, files and handles: nothing outlives the run.
+  EXPECT_TRUE(out.poolBeforeLog) << "the log was opened before the pool was asked for";
   if (poolRefused) {
     EXPECT_FALSE(out.poolFreed);
+    // Nothing beyond the pool was asked for.
+    EXPECT_EQ(out.counts[Index(Call::LocalAlloc)], 1u);
+    EXPECT_EQ(out.counts[Index(Call::LocalFree)], 0u);
   } else {
     EXPECT_TRUE(out.poolFreed) << "the pool's memory was not released";
     EXPECT_EQ(out.smallHeldAtExit, 0u) << "SmallBlocks held when the pool was freed";
@@ -742,20 +666,11 @@ inline void Verify(const Outcome& out, const Expect& e, Leaks& leaks) {
 
   // What the log was handed: the byte-order mark unless the size query
   // failed, then one whole record per write.
-  std::vector<LogWrite> records = out.logWrites;
   if (openResult != 2) {
-    ASSERT_FALSE(records.empty());
-    EXPECT_EQ(records.front().bytes, kByteOrderMark);
-    records.erase(records.begin());
+    ASSERT_FALSE(out.logWrites.empty());
+    EXPECT_EQ(out.logWrites.front().bytes, kByteOrderMark);
   }
-  std::vector<LogRecord> handed;
-  for (const LogWrite& w : records) {
-    std::vector<LogRecord> one;
-    std::string error;
-    EXPECT_TRUE(ParseLog(kByteOrderMark + w.bytes, one, error)) << error;
-    EXPECT_EQ(one.size(), 1u) << "a write that is not exactly one record";
-    handed.insert(handed.end(), one.begin(), one.end());
-  }
+  const std::vector<LogRecord> handed = Handed(out.logWrites, openResult != 2);
   ASSERT_FALSE(handed.empty());
   EXPECT_EQ(testsupport::Narrow(handed.front().message), kEntry);
   EXPECT_EQ(handed.front().comCode, 0u);
@@ -810,15 +725,7 @@ inline void Verify(const Outcome& out, const Expect& e, Leaks& leaks) {
 // Every fault a schedule injected is explained by a record of its own:
 // at least as many records of each kind as faults that call for one.
 inline void VerifyExplained(const Outcome& out) {
-  std::vector<std::string> messages;
-  std::vector<LogRecord> records;
-  for (const LogWrite& w : out.logWrites) {
-    std::vector<LogRecord> one;
-    std::string error;
-    if (ParseLog(kByteOrderMark + w.bytes, one, error)) {
-      records.insert(records.end(), one.begin(), one.end());
-    }
-  }
+  const std::vector<LogRecord> records = Handed(out.logWrites, out.openResult != 2);
   std::map<std::string, int> needed;
   for (const auto& [fault, site] : out.faulted) {
     const std::optional<Explained> explained = RecordFor(fault, site);
@@ -834,6 +741,11 @@ inline void VerifyExplained(const Outcome& out) {
     }
     EXPECT_GE(found, count) << "faults without their record: " << group;
   }
+}
+
+inline bool FullSweep() {
+  const char* depth = std::getenv("TAVREX_SWEEP");
+  return depth != nullptr && std::string(depth) == "full";
 }
 
 inline std::string Describe(const Fault& f) {

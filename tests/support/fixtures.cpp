@@ -60,16 +60,16 @@ LogCapture::~LogCapture() {
   fs::remove(file_, ignored);
 }
 
-std::vector<LogRecord> LogCapture::Records() const {
+std::vector<LogRecord> ReadLog(const fs::path& file) {
   std::vector<LogRecord> records;
   std::string error;
-  EXPECT_TRUE(ParseLog(ReadBytes(file_), records, error)) << error;
+  EXPECT_TRUE(ParseLog(ReadBytes(file), records, error)) << file << ": " << error;
   return records;
 }
 
-std::vector<std::string> LogCapture::Messages() const {
+std::vector<std::string> LogMessages(const fs::path& file) {
   std::vector<std::string> messages;
-  for (const auto& record : Records()) messages.push_back(Narrow(record.message));
+  for (const auto& record : ReadLog(file)) messages.push_back(Narrow(record.message));
   return messages;
 }
 

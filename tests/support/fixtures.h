@@ -34,17 +34,20 @@ class ScratchDir {
 // Reads a whole file into bytes ("" when it does not exist).
 std::string ReadBytes(const std::filesystem::path& file);
 
+// The records of a log file, failing the test if it is not well formed,
+// and just their messages, narrowed to ASCII.
+std::vector<LogRecord> ReadLog(const std::filesystem::path& file);
+std::vector<std::string> LogMessages(const std::filesystem::path& file);
+
 // Points the process log at a file of its own in the current directory and
 // restores the previous log on destruction.
 class LogCapture {
  public:
   LogCapture();
   ~LogCapture();
-  // The records written since construction; fails the test if the file is
-  // not a well-formed log.
-  std::vector<LogRecord> Records() const;
-  // Just the messages, narrowed to ASCII, for compact assertions.
-  std::vector<std::string> Messages() const;
+  // The records written since construction, and their messages.
+  std::vector<LogRecord> Records() const { return ReadLog(file_); }
+  std::vector<std::string> Messages() const { return LogMessages(file_); }
 
  private:
   LogFile saved_;

@@ -11,12 +11,25 @@
 
 namespace testsupport {
 
+// The whole content of an open file, read beneath any hooks or faults.
+inline std::string BytesThroughHandle(platform::FileHandle file) {
+  const platform::Calls& real = platform::RealCalls();
+  std::string bytes(real.getFileSize(file), '\0');
+  std::uint32_t done = 0;
+  if (!real.setFilePointer(file, 0) ||
+      !real.readFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &done)) {
+    return {};
+  }
+  bytes.resize(done);
+  return bytes;
+}
+
 class FlushCapture {
  public:
   FlushCapture() : saved_(platform::calls.flushFileBuffers) {
-    Captured().clear();
-    Flushes() = 0;
-    Next() = saved_;
+    captured.clear();
+    flushes = 0;
+    next = saved_;
     platform::calls.flushFileBuffers = &Hook;
   }
   ~FlushCapture() { platform::calls.flushFileBuffers = saved_; }
@@ -24,33 +37,16 @@ class FlushCapture {
   FlushCapture& operator=(const FlushCapture&) = delete;
 
   // The bytes of the last file flushed, and how many flushes there were.
-  static std::string& Captured() {
-    static std::string bytes;
-    return bytes;
-  }
-  static int& Flushes() {
-    static int count = 0;
-    return count;
-  }
+  static inline std::string captured;
+  static inline int flushes = 0;
 
  private:
   using FlushFn = bool (*)(platform::FileHandle);
-  static FlushFn& Next() {
-    static FlushFn next = nullptr;
-    return next;
-  }
+  static inline FlushFn next = nullptr;
   static bool Hook(platform::FileHandle file) {
-    const platform::Calls& real = platform::RealCalls();
-    ++Flushes();
-    std::string bytes(real.getFileSize(file), '\0');
-    std::uint32_t done = 0;
-    if (real.setFilePointer(file, 0) &&
-        real.readFile(file, bytes.data(),
-                      static_cast<std::uint32_t>(bytes.size()), &done)) {
-      bytes.resize(done);
-      Captured() = bytes;
-    }
-    return Next()(file);
+    ++flushes;
+    captured = BytesThroughHandle(file);
+    return next(file);
   }
 
   FlushFn saved_;
