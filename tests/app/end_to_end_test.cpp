@@ -1,26 +1,35 @@
 // The built executable itself, run in a fresh directory of its own: exit
-// code, log bytes and what it leaves on disk.
+// code, log bytes and what it leaves on disk; and two instances at once in
+// one directory, where their temporary files meet (the names are drawn
+// from the clock's second, so both draw the same ones) and both write the
+// one weekday log.
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
+#include "tests/log/log_test_support.h"
 #include "tests/support/fixtures.h"
 
 namespace fs = std::filesystem;
 
 namespace {
 
-// The Tavrex executable stands in the build directory, one level above the
-// test executable.
-fs::path BuiltExecutable() {
+// A copy of the Tavrex executable (which stands in the build directory, one
+// level above the test executable) in the scratch directory.
+fs::path CopyOfTheProgram(const testsupport::ScratchDir& dir) {
   wchar_t self[platform::kPathUnits] = {};
   platform::GetModuleFileName(self, platform::kPathUnits);
-  return fs::path(self).parent_path().parent_path() / TAVREX_EXE_NAME;
+  const fs::path built = fs::path(self).parent_path().parent_path() / TAVREX_EXE_NAME;
+  EXPECT_TRUE(fs::exists(built)) << built;
+  const fs::path exe = dir.path() / built.filename();
+  fs::copy_file(built, exe);
+  return exe;
 }
 
 // Runs `command` in the current directory and returns its exit code.
@@ -33,45 +42,31 @@ int RunCommand(const std::string& command) {
 #endif
 }
 
-// The record bytes, encoded here independently of the log's own writer.
-std::string Record(const std::string& message) {
-  const std::string text =
-      "Com info code:0x0,Api info code:0x0,External info code:0x0,"
-      "External information:\r\n" + message + "\r\n\r\n";
-  std::string bytes;
-  for (char c : text) {
-    bytes.push_back(c);
-    bytes.push_back('\0');
+// Nothing may be left but the executable and the one weekday log; returns
+// the log's path.
+fs::path ExpectOnlyTheLog(const testsupport::ScratchDir& dir, const fs::path& exe) {
+  EXPECT_EQ(dir.Files(), std::vector<std::string>{exe.filename().string()});
+  const std::string logName =
+      "Tavrex-" + std::to_string(platform::GetLocalDayOfWeek()) + ".log";
+  std::vector<std::string> logs;
+  for (const auto& entry : fs::directory_iterator(dir.path() / "log")) {
+    logs.push_back(entry.path().filename().string());
   }
-  bytes.append(2, '\0');
-  return bytes;
+  EXPECT_EQ(logs, std::vector<std::string>{logName});
+  return dir.path() / "log" / logName;
 }
 
 class EndToEnd : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(EndToEnd, ExitsWith0AndLeavesOnlyItsLog) {
   testsupport::ScratchDir dir;
-  const fs::path built = BuiltExecutable();
-  ASSERT_TRUE(fs::exists(built)) << built;
-  const fs::path exe = dir.path() / built.filename();
-  fs::copy_file(built, exe);
-
+  const fs::path exe = CopyOfTheProgram(dir);
   EXPECT_EQ(RunCommand(exe.string() + GetParam()), 0);
-
-  const std::string logName =
-      "Tavrex-" + std::to_string(platform::GetLocalDayOfWeek()) + ".log";
-  const std::string expected =
-      std::string("\xFF\xFE") + Record("Enter _tmain() function") +
-      Record("Exit _tmain() function");
-  EXPECT_EQ(Record("Enter _tmain() function").size(), 220u);
-  EXPECT_EQ(testsupport::ReadBytes(dir.path() / "log" / logName), expected);
-
-  EXPECT_EQ(dir.Files(), std::vector<std::string>{exe.filename().string()});
-  std::vector<std::string> logs;
-  for (const auto& entry : fs::directory_iterator(dir.path() / "log")) {
-    logs.push_back(entry.path().filename().string());
-  }
-  EXPECT_EQ(logs, std::vector<std::string>{logName});
+  const std::string enter = logtest::RecordBytes("0", "0", "Enter _tmain() function");
+  EXPECT_EQ(enter.size(), 220u);
+  EXPECT_EQ(testsupport::ReadBytes(ExpectOnlyTheLog(dir, exe)),
+            logtest::kByteOrderMark + enter +
+                logtest::RecordBytes("0", "0", "Exit _tmain() function"));
 }
 
 INSTANTIATE_TEST_SUITE_P(CommandLine, EndToEnd,
@@ -80,5 +75,36 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, EndToEnd,
                            return std::string(info.index == 0 ? "NoArguments"
                                                               : "ArgumentsIgnored");
                          });
+
+TEST(ConcurrentRuns, TwoInstancesInOneDirectoryBothEndWith0AndLeaveOnlyTheLog) {
+#if defined(__SANITIZE_ADDRESS__)
+  GTEST_SKIP() << "two whole runs at once; the native suite runs them";
+#endif
+  testsupport::ScratchDir dir;
+  const fs::path exe = CopyOfTheProgram(dir);
+  struct Instance {
+    int code = -1;
+    std::chrono::steady_clock::time_point start, end;
+  } instances[2];
+  // Each instance waited for on a thread of its own, so both run at once.
+  std::vector<std::thread> threads;
+  for (Instance& instance : instances) {
+    threads.emplace_back([&exe, &instance] {
+      instance.start = std::chrono::steady_clock::now();
+      instance.code = RunCommand(exe.string());
+      instance.end = std::chrono::steady_clock::now();
+    });
+  }
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(instances[0].code, 0);
+  EXPECT_EQ(instances[1].code, 0);
+  // They really ran at the same time.
+  EXPECT_LT(instances[0].start, instances[1].end);
+  EXPECT_LT(instances[1].start, instances[0].end);
+  // Both wrote the same records at the same offsets of the file they both
+  // recreated, so it reads as the log of one run.
+  EXPECT_EQ(testsupport::LogMessages(ExpectOnlyTheLog(dir, exe)),
+            (std::vector<std::string>{"Enter _tmain() function", "Exit _tmain() function"}));
+}
 
 }  // namespace
