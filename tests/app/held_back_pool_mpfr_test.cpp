@@ -4,45 +4,19 @@
 // still come out right. Every setting takes a whole run or more, so the
 // runs belong to make sweep (TAVREX_SWEEP=full).
 #include <gtest/gtest.h>
-#include <mpfr.h>
 
 #include <cstdio>
-#include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "tests/app/pi_oracle.h"
 #include "tests/app/whole_run.h"
 
 namespace {
 
 using namespace wholerun;
 
-constexpr int kFractionDigits = 9993;
-
-// "31415926...": the first `count` significant digits of pi, truncated.
-std::string PiDigits(int count) {
-  mpfr_t pi;
-  mpfr_init2(pi, static_cast<mpfr_prec_t>(count * 3.33) + 128);
-  mpfr_const_pi(pi, MPFR_RNDN);
-  mpfr_exp_t exponent = 0;
-  char* text = mpfr_get_str(nullptr, &exponent, 10, count, pi, MPFR_RNDZ);
-  std::string digits(text);
-  mpfr_free_str(text);
-  mpfr_clear(pi);
-  return digits;
-}
-
-// Leading fraction digits of the result file (digit bytes, most significant
-// first, the integer part 0, 0, 0, 3) that are those of pi.
-int CorrectFractionDigits(const std::string& result, const std::string& pi) {
-  if (result.size() < 4 || result.compare(0, 4, std::string("\0\0\0\3", 4)) != 0) return 0;
-  int correct = 0;
-  while (correct < kFractionDigits && 4 + static_cast<std::size_t>(correct) < result.size() &&
-         result[4 + correct] == pi[1 + correct] - '0') {
-    ++correct;
-  }
-  return correct;
-}
+using pioracle::kFractionDigits;
 
 std::uint64_t FileCalls(const Outcome& out) {
   std::uint64_t calls = 0;
@@ -54,10 +28,7 @@ std::uint64_t FileCalls(const Outcome& out) {
 }
 
 TEST(HeldBackPool, DigitsOfPiWithPartOfThePoolHeldBack) {
-  const char* depth = std::getenv("TAVREX_SWEEP");
-  if (depth == nullptr || std::string(depth) != "full") {
-    GTEST_SKIP() << "a whole run per setting: TAVREX_SWEEP=full (make sweep)";
-  }
+  if (!FullSweep()) GTEST_SKIP() << "a whole run per setting: TAVREX_SWEEP=full (make sweep)";
   std::vector<Setting> settings;
   for (std::uint32_t large = 8; large <= kLargeBlockCount; ++large) settings.push_back({large, 0});
   // Exactly the three SmallBlocks the deepest step needs, and one fewer.
@@ -65,7 +36,6 @@ TEST(HeldBackPool, DigitsOfPiWithPartOfThePoolHeldBack) {
   settings.push_back({8, kSmallBlockCount - 2});
   settings.push_back({10, kSmallBlockCount - 3});
 
-  const std::string pi = PiDigits(kFractionDigits + 1);
   Leaks leaks;
   for (const Setting& setting : settings) {
     SCOPED_TRACE(setting.Name());
@@ -73,13 +43,11 @@ TEST(HeldBackPool, DigitsOfPiWithPartOfThePoolHeldBack) {
     options.setting = setting;
     options.captureClosedFiles = true;
     const Outcome out = RunOnce(options);
-    Expect expect;
-    expect.exactRecords = false;
-    Verify(out, expect, leaks);
+    Verify(out, Expect{.exactRecords = false}, leaks);
 
     // The result is the last temporary file closed: the padded digits when
     // it was in memory at the end, its own file when it already lived in one.
-    const int correct = CorrectFractionDigits(out.lastClosedFile, pi);
+    const int correct = pioracle::CorrectFractionDigits(out.lastClosedFile);
     std::printf("[ digits   ] %-34s %5d of %d fraction digits of pi; %8llu file calls, "
                 "%6zu records, %.1f s\n",
                 setting.Name().c_str(), correct, kFractionDigits,
