@@ -6,11 +6,7 @@
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-passed=0
-failed=0
 cases=0
-pass() { echo "   PASS $*"; passed=$((passed + 1)); }
-fail() { echo "   FAIL $*"; failed=$((failed + 1)); }
 
 seconds_since() { echo $((SECONDS - $1)); }
 

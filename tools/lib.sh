@@ -7,6 +7,13 @@ JOBS=${JOBS:-2}
 WINE=${WINE:-/usr/lib/wine/wine64}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 
+# Each step of a front-door script ends in one PASS or FAIL line; the
+# script's last line counts them.
+passed=0
+failed=0
+pass() { echo "   PASS $*"; passed=$((passed + 1)); }
+fail() { echo "   FAIL $*"; failed=$((failed + 1)); }
+
 # CMake options of each build directory under build/, into OPTIONS.
 build_options() {
   case $1 in

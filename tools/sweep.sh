@@ -11,11 +11,6 @@
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-passed=0
-failed=0
-pass() { echo "   PASS $*"; passed=$((passed + 1)); }
-fail() { echo "   FAIL $*"; failed=$((failed + 1)); }
-
 TESTS=$BUILD/release/tests/tavrex_tests
 MPFR_TESTS=$BUILD/release/tests/tavrex_mpfr_tests
 
