@@ -26,6 +26,9 @@ struct InjectorState {
 };
 
 InjectorState state;
+// Reset by copying this: assigning a value-initialised temporary instead
+// stops the 32-bit x86 GCC 12 with an internal compiler error.
+const InjectorState kFreshState{};
 
 constexpr std::size_t Index(Call call) { return static_cast<std::size_t>(call); }
 
@@ -184,7 +187,7 @@ const char* CallName(Call call) {
 
 FaultInjector::FaultInjector() {
   assert(!state.live && "one FaultInjector at a time");
-  state = InjectorState{};
+  state = kFreshState;
   state.live = true;
   state.before = calls;
   calls.localAlloc = &LocalAllocHook;
@@ -207,7 +210,7 @@ FaultInjector::FaultInjector() {
 
 FaultInjector::~FaultInjector() {
   calls = state.before;
-  state = InjectorState{};
+  state = kFreshState;
 }
 
 void FaultInjector::Arm(const Fault& fault) {

@@ -1,0 +1,15 @@
+# 32-bit x86 Linux with Debian's cross compiler, run under user-mode
+# emulation: the shipped program's instruction set and data model (32-bit
+# pointers and longs, SSE2 doubles) on the POSIX backend, so that the core
+# and the whole test suite execute as 32-bit code on a 64-bit build machine.
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR i686)
+set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
+set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+# Linked statically, so the emulator needs no 32-bit loader or libraries.
+set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386)
