@@ -50,6 +50,20 @@ std::size_t BoundedLength(const wchar_t* text) {
   return length;
 }
 
+// Joins directory, separator and name into `out`, which may be `directory`
+// itself; false, `out` untouched, when they do not fit.
+bool JoinPath(const wchar_t* directory, const wchar_t* name,
+              wchar_t (&out)[kPathUnits]) {
+  const std::size_t head = BoundedLength(directory);
+  const std::size_t tail = BoundedLength(name);
+  if (head + 1 + tail >= kPathUnits) return false;
+  if (out != directory) std::wmemcpy(out, directory, head);
+  out[head] = platform::kPathSeparator;
+  std::wmemcpy(out + head + 1, name, tail);
+  out[head + 1 + tail] = 0;
+  return true;
+}
+
 // The module path cut to its directory, with the log directory appended, in
 // place; false when it cannot be named: no module path, or a path that does
 // not fit.
@@ -58,12 +72,7 @@ bool NameLogDirectory(wchar_t (&path)[kPathUnits], std::uint32_t length) {
   // the log at the root.
   if (length == 0 || length >= kPathUnits || path[0] == 0) return false;
   DirectoryOfPath(path, path);
-  const std::size_t used = BoundedLength(path);
-  const std::size_t suffix = 1 + (sizeof kLogDirName / sizeof(wchar_t) - 1);
-  if (used + suffix >= kPathUnits) return false;
-  path[used] = platform::kPathSeparator;
-  std::wmemcpy(path + used + 1, kLogDirName, suffix);  // with terminator
-  return true;
+  return JoinPath(path, kLogDirName, path);
 }
 
 int FailOpen(LogFile& log, const wchar_t* format, int result) {
@@ -72,9 +81,10 @@ int FailOpen(LogFile& log, const wchar_t* format, int result) {
   return result;
 }
 
-// Creates the file in the current directory and writes its byte-order mark.
-int CreateLog(LogFile& log) {
-  log.handle = platform::CreateFile(log.logFileName,
+// Creates the file `name` (relative to the current directory unless full)
+// and writes its byte-order mark.
+int CreateLog(LogFile& log, const wchar_t* name) {
+  log.handle = platform::CreateFile(name,
                                     platform::Disposition::CreateAlways,
                                     platform::Share::ReadWrite);
   if (log.handle == platform::kInvalidFile) {
@@ -133,11 +143,18 @@ int OpenLogFile(LogFile& log) {
   const bool named = NameLogDirectory(dir, moduleLength);
 
   log.logDirEntered = 0;
-  if (named && canReturn) {
+  wchar_t fullName[kPathUnits];
+  const wchar_t* name = log.logFileName;
+  if (named) {
     platform::CreateDirectory(dir);  // an existing directory is fine
-    log.logDirEntered = platform::SetCurrentDirectory(dir) ? 1 : 0;
+    if (canReturn) {
+      log.logDirEntered = platform::SetCurrentDirectory(dir) ? 1 : 0;
+    } else if (JoinPath(dir, log.logFileName, fullName)) {
+      // The log still goes beside the executable, named in full.
+      name = fullName;
+    }
   }
-  const int result = CreateLog(log);
+  const int result = CreateLog(log, name);
   if (canReturn) platform::SetCurrentDirectory(saved);
   return result;
 }

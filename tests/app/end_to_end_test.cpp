@@ -74,6 +74,21 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, EndToEnd,
                                                               : "ArgumentsIgnored");
                          });
 
+#ifndef _WIN32
+// Started in a directory that no longer exists, the program still logs
+// beside itself; only its temporary file, which belongs in the working
+// directory, cannot be made.
+TEST(EndToEndGoneDirectory, TheLogStillAppearsBesideTheExecutable) {
+  testsupport::ScratchDir dir;
+  const fs::path exe = CopyOfTheProgram(dir);
+  EXPECT_EQ(RunCommand("mkdir gone && cd gone && rmdir ../gone && " + exe.string()), 0);
+  EXPECT_EQ(testsupport::ReadBytes(ExpectOnlyTheLog(dir, exe)),
+            logtest::kByteOrderMark + logtest::RecordBytes("0", "0", "Enter _tmain() function") +
+                logtest::RecordBytes("2", "1", "CreateFile() function fail") +
+                logtest::RecordBytes("0", "0", "Exit _tmain() function"));
+}
+#endif
+
 TEST(ConcurrentRuns, TwoInstancesInOneDirectoryBothEndWith0AndLeaveOnlyTheLog) {
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "two whole runs at once; the native suite runs them";

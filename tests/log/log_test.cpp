@@ -280,9 +280,8 @@ TEST_F(LogTest, AFailedOrShortByteOrderMarkGivesResult3) {
   }
 }
 
-// Whatever keeps the log out of its directory, or the process from finding
-// its way back, the log opens in the working directory and the process is
-// back there.
+// Whatever keeps the log out of its directory, it opens in the working
+// directory and the process is back there.
 TEST_F(LogTest, WithoutItsDirectoryTheLogOpensInTheWorkingDirectory) {
   struct Case {
     const char* what;
@@ -296,7 +295,6 @@ TEST_F(LogTest, WithoutItsDirectoryTheLogOpensInTheWorkingDirectory) {
       {"not entered", Call::SetCurrentDirectory, Call::SetCurrentDirectory, 2},
       // No directory at the root of the file system.
       {"no module path", Call::GetModuleFileName, Call::CreateDirectory, 0},
-      {"no way back", Call::GetCurrentDirectory, Call::SetCurrentDirectory, 0},
       {"a truncated module path", std::nullopt, Call::CreateDirectory, 0},
   };
   for (const Case& c : cases) {
@@ -320,6 +318,36 @@ TEST_F(LogTest, WithoutItsDirectoryTheLogOpensInTheWorkingDirectory) {
     ExpectBackInScratch();
     platform::CloseHandle(log_.handle);
     fs::remove(scratch_.path() / "Tavrex-3.log");
+  }
+}
+
+// When the working directory cannot be named (it may have been removed),
+// the process must not leave it, since it could not come back: the log
+// opens by its full path, unless that does not fit.
+TEST_F(LogTest, WithoutTheWayBackTheLogOpensByItsFullPathBesideTheExecutable) {
+  for (const bool fits : {true, false}) {
+    SCOPED_TRACE(fits ? "full path fits" : "full path too long");
+    log_ = LogFile{};
+    fs::path expected = DayLog(kDay);
+    if (!fits) {
+      // The log directory fits its 500 units; the file name after it not.
+      std::wstring dir = scratch_.path().wstring() + platform::kPathSeparator;
+      dir.append(480 - dir.size(), L'd');
+      fs::create_directories(fs::path(dir) / "log");
+      logtest::fakeModulePath = logtest::Join({dir, L"Tavrex"});
+      expected = scratch_.path() / "Tavrex-3.log";
+    }
+    {
+      FaultInjector faults;
+      faults.Arm(Fault{Call::GetCurrentDirectory, 1, false, 2, -1});
+      EXPECT_EQ(OpenLocal(), 0);
+      EXPECT_EQ(faults.Count(Call::SetCurrentDirectory), 0u);
+    }
+    EXPECT_EQ(log_.logDirEntered, 0);
+    EXPECT_EQ(testsupport::ReadBytes(expected), kByteOrderMark);
+    ExpectBackInScratch();
+    platform::CloseHandle(log_.handle);
+    fs::remove(expected);
   }
 }
 
