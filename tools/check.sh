@@ -83,6 +83,36 @@ native_suites() {
 stage_native() {
   echo "== native (optimised, with assertions)"
   build_step native && native_suites native
+  check_release_alone
+}
+
+# make run's build needs nothing that only the tests, the benchmarks or the
+# Windows builds use: it configures and builds with the system's libraries
+# out of CMake's sight and no GoogleTest sources. The control: the same
+# build with its tests must then fail for want of MPFR.
+check_release_alone() {
+  local dir=$BUILD/release-alone log=$BUILD/release-alone.log start=$SECONDS
+  local multiarch hidden
+  multiarch=$(gcc -print-multiarch)
+  hidden=(-Wno-dev "-DCMAKE_IGNORE_PREFIX_PATH=/usr;/usr/local"
+          "-DCMAKE_IGNORE_PATH=/usr/lib/$multiarch;/usr/lib;/usr/local/lib;/lib/$multiarch;/lib"
+          "-DCMAKE_C_COMPILER=$(command -v gcc)" "-DCMAKE_CXX_COMPILER=$(command -v g++)")
+  [ "${GENERATOR[1]}" = Ninja ] && hidden+=("-DCMAKE_MAKE_PROGRAM=$(command -v ninja)")
+  build_options release
+  rm -rf "$dir" "$dir-control"
+  if cmake -S "$ROOT" -B "$dir-control" "${GENERATOR[@]}" "${hidden[@]}" \
+      "${OPTIONS[@]}" -DTAVREX_TESTS=ON >"$log" 2>&1 ||
+    ! grep -q 'Could not find MPFR_LIBRARY' "$log"; then
+    fail "release alone: with the libraries hidden, the suites still found MPFR (control)"
+  elif cmake -S "$ROOT" -B "$dir" "${GENERATOR[@]}" "${hidden[@]}" "${OPTIONS[@]}" \
+      -DGTEST_SOURCE_DIR=/nonexistent >"$log" 2>&1 &&
+    cmake --build "$dir" -j "$JOBS" --target Tavrex tavrex-logcat >>"$log" 2>&1; then
+    pass "release alone: make run's build needs no test-only package ($(seconds_since "$start") s)"
+  else
+    tail -n 30 "$log" | sed 's/^/   | /'
+    fail "release alone: make run's build needs what only the tests have"
+  fi
+  rm -rf "$dir" "$dir-control"
 }
 
 stage_asan() {

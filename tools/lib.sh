@@ -24,7 +24,11 @@ build_options() {
                      "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g") ;;
     asan) OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREX_SANITIZE=ON
                    "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g") ;;
-    release) OPTIONS=(-DCMAKE_BUILD_TYPE=Release) ;;
+    # The program alone, as make run builds it: nothing that only the tests
+    # need (GoogleTest, MPFR) has to be on the machine.
+    release) OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DTAVREX_TESTS=OFF) ;;
+    # The long sweeps: the test suites, optimised as the program is.
+    sweep) OPTIONS=(-DCMAKE_BUILD_TYPE=Release) ;;
     # The benchmarks, optimised as the shipped program is; no tests.
     bench) OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DTAVREX_BENCH=ON -DTAVREX_TESTS=OFF) ;;
     win64) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake"
@@ -32,9 +36,22 @@ build_options() {
     # The shipped 32-bit program: a plain release build.
     win32) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-i686.cmake"
                     -DCMAKE_BUILD_TYPE=Release) ;;
+    # 32-bit x86 Linux, run under qemu-i386: optimised with assertions, as
+    # the native test build.
+    i686) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/i686-linux-gnu.cmake"
+                   -DCMAKE_BUILD_TYPE=RelWithDebInfo
+                   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g") ;;
     *) echo "unknown build $1" >&2; return 1 ;;
   esac
 }
+
+# Ninja where the machine has it; make, which every machine with a compiler
+# has, otherwise. Both take --quiet.
+if command -v ninja >/dev/null 2>&1; then
+  GENERATOR=(-G Ninja)
+else
+  GENERATOR=(-G "Unix Makefiles")
+fi
 
 # build NAME [TARGET...]: configures build/NAME and builds the targets (all
 # by default). Compiler output is kept in build/NAME.log and shown; progress
@@ -44,7 +61,7 @@ build() {
   local dir=$BUILD/$name log=$BUILD/$name.log
   build_options "$name" || return 1
   mkdir -p "$BUILD"
-  if ! cmake -S "$ROOT" -B "$dir" -G Ninja -Wno-dev "${OPTIONS[@]}" >"$log" 2>&1; then
+  if ! cmake -S "$ROOT" -B "$dir" "${GENERATOR[@]}" -Wno-dev "${OPTIONS[@]}" >"$log" 2>&1; then
     sed 's/^/   | /' "$log"
     echo "   cmake could not configure build/$name (log: build/$name.log)"
     return 1

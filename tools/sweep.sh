@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # make sweep: the long reliability runs that make check only samples, from
-# the release build:
+# the optimised build of the suites (build/sweep):
 #   - every platform call of a whole run failed in turn, and single faults
 #     sampled through runs with part of the work pool held back;
 #   - the digits of pi that each held-back setting still gets right;
@@ -11,8 +11,8 @@
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
-TESTS=$BUILD/release/tests/tavrex_tests
-MPFR_TESTS=$BUILD/release/tests/tavrex_mpfr_tests
+TESTS=$BUILD/sweep/tests/tavrex_tests
+MPFR_TESTS=$BUILD/sweep/tests/tavrex_mpfr_tests
 
 # run LABEL EXE FILTER [ENV...]: one test executable in an empty directory
 # that must stay empty; the sweep's own lines are shown.
@@ -63,8 +63,8 @@ part_fuzz() {
 main() {
   local parts=("$@") start=$SECONDS
   [ ${#parts[@]} -eq 0 ] && parts=(faults digits fuzz)
-  echo "== building (release)"
-  build release tavrex_tests tavrex_mpfr_tests || { echo "the release build failed"; exit 1; }
+  echo "== building (optimised, with the suites)"
+  build sweep tavrex_tests tavrex_mpfr_tests || { echo "the build of the suites failed"; exit 1; }
   for part in "${parts[@]}"; do
     case $part in
       faults | digits | fuzz) "part_$part" ;;
