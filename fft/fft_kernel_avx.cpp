@@ -1,5 +1,6 @@
 // The AVX kernel: two complex values per 256-bit register. Compiled for AVX
 // here only; chosen at run time when the processor has it.
+#include "fft/exact_arithmetic.h"  // before anything is defined
 #include "fft/fft_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)

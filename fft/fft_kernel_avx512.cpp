@@ -1,5 +1,6 @@
 // The AVX-512 kernel: four complex values per 512-bit register. Compiled
 // for AVX-512F here only; chosen at run time when the processor has it.
+#include "fft/exact_arithmetic.h"  // before anything is defined
 #include "fft/fft_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)

@@ -1,5 +1,6 @@
 // The SSE2 kernel: one complex value per register. Every x86-64 processor
 // and every processor the 32-bit build targets has it.
+#include "fft/exact_arithmetic.h"  // before anything is defined
 #include "fft/fft_kernels.h"
 
 #if defined(__SSE2__)

@@ -1,3 +1,4 @@
+#include "fft/exact_arithmetic.h"  // before anything is defined
 #include "fft/fft_tables.h"
 
 #include <cassert>

@@ -1,3 +1,4 @@
+#include "fft/exact_arithmetic.h"  // before anything is defined
 #include "fft/fft_transform.h"
 
 #include <cassert>
@@ -19,9 +20,9 @@ namespace {
 
 // The plain recursion, the definition that every vector kernel reproduces
 // to the bit, and the transform where there is no vector kernel.
-void PlainTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
-                    std::int32_t stride, std::int32_t sign,
-                    const FftComplex* table, std::int32_t span) {
+TAVREX_NOT_VECTORISED void PlainTransform(
+    const FftComplex* in, FftComplex* out, std::int32_t n, std::int32_t stride,
+    std::int32_t sign, const FftComplex* table, std::int32_t span) {
   if (n == 2) {
     const FftComplex x0 = in[0];
     const FftComplex x1 = in[stride];
@@ -49,14 +50,16 @@ void PlainTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
 
 // Both factors are read before the product is stored, so `b` may be `a`
 // itself (squaring).
-inline void MultiplyElement(FftComplex& a, const FftComplex& b) {
+TAVREX_NOT_VECTORISED inline void MultiplyElement(FftComplex& a,
+                                                  const FftComplex& b) {
   const FftComplex x = a;
   const FftComplex y = b;
   a = {x.re * y.re - x.im * y.im, x.im * y.re + x.re * y.im};
 }
 
-void PlainMultiply(FftComplex* product, const FftComplex* other,
-                   std::int32_t n) {
+TAVREX_NOT_VECTORISED void PlainMultiply(FftComplex* product,
+                                         const FftComplex* other,
+                                         std::int32_t n) {
   std::int32_t i = 0;
   for (; i + 4 <= n; i += 4) {
     MultiplyElement(product[i], other[i]);
