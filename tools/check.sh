@@ -155,17 +155,14 @@ stage_valgrind() {
   rm -rf "$work"
 }
 
-# The checker runs on the build machine; it comes from the native build.
-inspector() {
-  build native tavrex-pe-inspect >/dev/null 2>&1
-  echo "$BUILD/native/tavrex-pe-inspect"
-}
+# The checker runs on the build machine, under Debian's Python, which has
+# pefile.
+inspector() { /usr/bin/python3 "$ROOT/tools/pe_inspect.py" "$@"; }
 
 # inspect_image LABEL TARGET EXE: the version record and manifest are in.
 inspect_image() {
-  local label=$1 target=$2 exe=$3 tool output
-  tool=$(inspector)
-  if output=$("$tool" --target "$target" "$exe" 2>&1); then
+  local label=$1 target=$2 exe=$3 output
+  if output=$(inspector --target "$target" "$exe" 2>&1); then
     pass "$label: $(tail -n 1 <<<"$output" | sed "s|^$ROOT/||")"
   else
     sed 's/^/   | /' <<<"$output"
@@ -238,19 +235,90 @@ check_sse2() {
   fi
 }
 
+# reject LABEL TARGET EXE EXPECTED...: the checker must refuse EXE and name
+# each EXPECTED problem.
+reject() {
+  local label=$1 target=$2 exe=$3 output status expected missed=()
+  shift 3
+  if [ ! -f "$exe" ]; then
+    fail "checker control $label: ${exe#"$ROOT"/} was not built"
+    return
+  fi
+  output=$(inspector --target "$target" "$exe" 2>&1)
+  status=$?
+  for expected in "$@"; do
+    grep -qF -- "PROBLEM: $expected" <<<"$output" || missed+=("$expected")
+  done
+  if [ $status -ne 1 ] || [ ${#missed[@]} -gt 0 ]; then
+    sed 's/^/   | /' <<<"$output"
+    fail "checker control $label: exit status $status; not reported:$(printf ' [%s]' "${missed[@]}")"
+  else
+    pass "checker control $label: rejected, with the $# expected problems"
+  fi
+}
+
+# Each kind of check must be able to fail, or the checker's pass proves
+# nothing.
+checker_controls() {
+  reject "tavrex_tests.exe" i686 "$BUILD/win32/tests/tavrex_tests.exe" \
+    "0 version resources" "0 manifest resources"
+  reject "Tavrex.exe as x86-64" x86_64 "$BUILD/win32/Tavrex.exe" \
+    "optional header magic is 0x10b" "machine is 0x14c"
+  # Probes that get the rest wrong: GUI programs on the compiler's DLLs,
+  # whose version record and manifest differ in every field that is read.
+  local probe=$BUILD/win32/pe-probe table
+  mkdir -p "$probe"
+  printf '#include <iostream>\nint main() { std::cout << "probe"; }\n' >"$probe/probe.cpp"
+  cat >"$probe/probe.manifest" <<'XML'
+<?xml version="1.0" encoding="UTF-8" standalone="yes"?>
+<assembly xmlns="urn:schemas-microsoft-com:asm.v1" manifestVersion="1.0">
+  <!-- <requestedExecutionLevel level="asInvoker"/> -->
+  <trustInfo xmlns="urn:schemas-microsoft-com:asm.v3"><security><requestedPrivileges>
+    <requestedExecutionLevel level="requireAdministrator" uiAccess="false"/>
+  </requestedPrivileges></security></trustInfo>
+</assembly>
+XML
+  rm -f "$probe"/*.exe
+  for table in 080404b0 040904b0; do
+    cat >"$probe/$table.rc" <<RC
+#include <winver.h>
+1 24 "$probe/probe.manifest"
+VS_VERSION_INFO VERSIONINFO
+ FILEVERSION 1,0,0,4
+ PRODUCTVERSION 1,0,0,6
+BEGIN
+  BLOCK "StringFileInfo"
+  BEGIN
+    BLOCK "$table"
+    BEGIN
+      VALUE "FileVersion", "1, 0, 0, 4"
+      VALUE "InternalName", "tavrex"
+      VALUE "OriginalFilename", "Tavrex"
+    END
+  END
+  BLOCK "VarFileInfo"
+  BEGIN
+    VALUE "Translation", 0x409, 1200
+  END
+END
+RC
+    i686-w64-mingw32-windres "$probe/$table.rc" -O coff -o "$probe/$table.res" &&
+      i686-w64-mingw32-g++-posix -mwindows "$probe/probe.cpp" "$probe/$table.res" -o "$probe/$table.exe"
+  done 2>&1 | sed 's/^/   | /'
+  reject "probe" i686 "$probe/080404b0.exe" "subsystem is 2" "imports libstdc++-6.dll" \
+    "fixed file version is 1.0.0.4" "fixed product version is 1.0.0.6" \
+    'version string FileVersion is "1, 0, 0, 4"' "version string ProductVersion missing" \
+    'version string InternalName is "tavrex"' 'version string OriginalFilename is "Tavrex"' \
+    "translation 0x0804 0x04b0 missing" "manifest requests execution level requireAdministrator"
+  reject "probe with another string table" i686 "$probe/040904b0.exe" \
+    'no string table "080404b0" (found: 040904b0)'
+}
+
 stage_win32() {
   echo "== Windows i686, the shipped program (built and inspected, not run)"
   build_step win32 || return
   inspect_image "win32 image" i686 "$BUILD/win32/Tavrex.exe"
-  # The checker must refuse a file that lacks the resources.
-  local control=$BUILD/win32/tests/tavrex_tests.exe
-  if [ ! -f "$control" ]; then
-    fail "checker control: ${control#"$ROOT"/} was not built"
-  elif "$(inspector)" --target i686 "$control" >/dev/null 2>&1; then
-    fail "checker control: the checker accepted ${control#"$ROOT"/}, which has no version record"
-  else
-    pass "checker control: the checker rejects tavrex_tests.exe (no version record, no manifest)"
-  fi
+  checker_controls
   check_sse2
 }
 
