@@ -82,7 +82,8 @@ native_suites() {
 
 stage_native() {
   echo "== native (optimised, with assertions)"
-  build_step native && native_suites native
+  build_step native && check_fused native objdump && native_suites native
+  check_contraction
   check_release_alone
 }
 
@@ -119,7 +120,7 @@ stage_asan() {
   echo "== native under AddressSanitizer and UndefinedBehaviorSanitizer"
   export ASAN_OPTIONS=detect_leaks=1:strict_string_checks=1:detect_stack_use_after_return=1
   export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-  build_step asan && native_suites asan
+  build_step asan && check_fused asan objdump && native_suites asan
   unset ASAN_OPTIONS UBSAN_OPTIONS
 }
 
@@ -173,6 +174,7 @@ inspect_image() {
 stage_win64() {
   echo "== Windows x86-64 (MinGW-w64, tests under Wine)"
   build_step win64 || return
+  check_fused win64 x86_64-w64-mingw32-objdump
   inspect_image "win64 image" x86_64 "$BUILD/win64/Tavrex.exe"
   local start=$SECONDS
   if ! wine_prefix; then
@@ -191,11 +193,12 @@ stage_win64() {
 # stay, since the 32-bit calling convention returns a double there, and so
 # do the exact conversions to and from 64-bit integers (fild, fistp), for
 # which SSE2 has no 32-bit instruction.
-# mnemonics OBJECT...: "object mnemonic" for every instruction.
+# mnemonics OBJECT...: "object mnemonic" for every instruction, as $OBJDUMP
+# (the 32-bit Windows one unless set) disassembles it.
 mnemonics() {
   local object
   for object in "$@"; do
-    i686-w64-mingw32-objdump -d --no-show-raw-insn "$object" |
+    "${OBJDUMP:-i686-w64-mingw32-objdump}" -d --no-show-raw-insn "$object" |
       awk -F'\t' -v name="${object##*CMakeFiles/}" \
         '/^ *[0-9a-f]+:\t/ { split($2, word, " "); print name, word[1] }'
   done
@@ -233,6 +236,60 @@ check_sse2() {
   else
     pass "SSE2 math: no x87 arithmetic in ${#objects[@]} objects; $sse2 SSE2 double operations in fft"
   fi
+}
+
+# A fused multiply-add rounds once where the FFT's bit-identical digits need
+# two roundings: none may appear in its objects, in any build.
+fused_ops() {
+  awk '$2 ~ /^vf(n?m(add|sub)|maddsub|msubadd)/' | sort | uniq -c
+}
+
+# check_fused NAME OBJDUMP: the FFT objects of build/NAME.
+check_fused() {
+  local name=$1 objects=() found
+  mapfile -t objects < <(find "$BUILD/$name/CMakeFiles/tavrex_core.dir" -path '*/fft/*' \
+    \( -name '*.o' -o -name '*.obj' \) | sort)
+  if [ ${#objects[@]} -eq 0 ]; then
+    fail "fused multiply-add: no fft objects in build/$name"
+    return
+  fi
+  found=$(OBJDUMP=$2 mnemonics "${objects[@]}" | fused_ops)
+  if [ -n "$found" ]; then
+    sed 's/^/   | /' <<<"$found"
+    fail "fused multiply-add in the fft objects of build/$name"
+  else
+    pass "no fused multiply-add in the ${#objects[@]} fft objects of build/$name"
+  fi
+}
+
+# The FFT's sources forbid contraction themselves, whatever the build asks:
+# compiled for a processor with FMA and with contraction on, they hold no
+# fused multiply-add, where a probe compiled so does (the control).
+check_contraction() {
+  local dir=$BUILD/contraction source found
+  local flags=(-std=c++20 -O2 -march=x86-64-v4 -ffp-contract=fast -I "$ROOT")
+  rm -rf "$dir"
+  mkdir -p "$dir"
+  echo 'double Scale(double a, double b) { return a * b + 1.0; }' >"$dir/probe.cpp"
+  if ! g++ "${flags[@]}" -c "$dir/probe.cpp" -o "$dir/probe.o" ||
+    [ -z "$(OBJDUMP=objdump mnemonics "$dir/probe.o" | fused_ops)" ]; then
+    fail "contraction: the scan does not see the fused multiply-add of a probe"
+    return
+  fi
+  for source in "$ROOT"/fft/*.cpp; do
+    if ! g++ "${flags[@]}" -c "$source" -o "$dir/$(basename "$source" .cpp).o"; then
+      fail "contraction: ${source#"$ROOT"/} does not compile with ${flags[*]}"
+      return
+    fi
+  done
+  found=$(OBJDUMP=objdump mnemonics "$dir"/*.o | grep -v '^[^ ]*probe.o ' | fused_ops)
+  if [ -n "$found" ]; then
+    sed 's/^/   | /' <<<"$found"
+    fail "contraction: the fft sources compiled with -ffp-contract=fast hold fused multiply-adds"
+  else
+    pass "contraction: the fft sources hold no fused multiply-add even with -ffp-contract=fast -march=x86-64-v4"
+  fi
+  rm -rf "$dir"
 }
 
 # reject LABEL TARGET EXE EXPECTED...: the checker must refuse EXE and name
@@ -320,6 +377,7 @@ stage_win32() {
   inspect_image "win32 image" i686 "$BUILD/win32/Tavrex.exe"
   checker_controls
   check_sse2
+  check_fused win32 i686-w64-mingw32-objdump
 }
 
 main() {
