@@ -58,6 +58,49 @@ void AssignIntoFile(DecNumber& d, const DecNumber& s) {
   }
 }
 
+// What a number claims about its digits; put back when they could not be
+// brought in after all.
+struct Claim {
+  std::uint8_t memoryBacked, inMemory, digitOrder, constructed;
+  std::uint32_t capacity, length;
+};
+
+Claim ClaimOf(const DecNumber& n) {
+  return {n.memoryBacked, n.inMemory, n.digitOrder, n.constructed, n.capacity,
+          n.length};
+}
+
+void Restore(DecNumber& n, const Claim& c) {
+  n.memoryBacked = c.memoryBacked;
+  n.inMemory = c.inMemory;
+  n.digitOrder = c.digitOrder;
+  n.constructed = c.constructed;
+  n.capacity = c.capacity;
+  n.length = c.length;
+}
+
+// Assign from a file-stored source. A copy can break off after writing
+// part of its target, so a destination whose value lives in its file gets
+// the copy in a fresh file, taken over only once it is whole; on any
+// failure the destination keeps the value it had.
+void AssignFromFile(DecNumber& d, const DecNumber& s, const Claim& before) {
+  const bool valueInFile =
+      IsOpen(d.file) && before.inMemory == 0 && before.length > 0;
+  DecNumber fresh;
+  DecNumber& target = valueInFile ? fresh : d;
+  if (CreateTempFile(target) != 0) {
+    Restore(d, before);
+    return;
+  }
+  if (!CopyDigitFile(s, target)) {
+    WriteLog(L"Copy file fail", 0, 1);
+    Restore(d, before);
+  } else if (valueInFile) {
+    TakeOverFile(d, fresh);
+  }
+  Destroy(fresh);
+}
+
 }  // namespace
 
 void Construct(DecNumber& n) {
@@ -99,14 +142,20 @@ void CopyConstruct(DecNumber& n, const DecNumber& source) {
   // A file-stored source (or a copy of a spilled one) lives in a file of
   // its own; it holds no block even when it carries the memory mark.
   n.inMemory = 0;
-  if (CreateTempFile(n) == 0 && !CopyDigitFile(source, n)) {
+  if (CreateTempFile(n) != 0) {
+    n.length = 0;
+  } else if (!CopyDigitFile(source, n)) {
+    // What the copy left is not the source's digits: the new number is
+    // empty rather than claiming them.
     WriteLog(L"Copy file fail 1", 0, 1);
+    n.length = 0;
   }
 }
 
 DecNumber& Assign(DecNumber& d, const DecNumber& s) {
   if (&d == &s) return d;
 
+  const Claim before = ClaimOf(d);
   d.memoryBacked = s.memoryBacked;
   d.capacity = s.capacity;
   d.inMemory = s.inMemory;
@@ -130,9 +179,7 @@ DecNumber& Assign(DecNumber& d, const DecNumber& s) {
   }
 
   // The source's digits are in its file: the destination gets a copy of it.
-  if (CreateTempFile(d) == 0 && !CopyDigitFile(s, d)) {
-    WriteLog(L"Copy file fail", 0, 1);
-  }
+  AssignFromFile(d, s, before);
   return d;
 }
 
@@ -147,6 +194,17 @@ void Destroy(DecNumber& n) {
   n.file = platform::kInvalidFile;
   n.inMemory = 0;
   n.length = 0;
+}
+
+void TakeOverFile(DecNumber& n, DecNumber& from) {
+  if (IsOpen(n.file)) {
+    platform::CloseHandle(n.file);
+    DeleteTempFile(n.fileName.c_str());
+  }
+  n.file = from.file;
+  n.fileName = std::move(from.fileName);
+  from.file = platform::kInvalidFile;
+  from.fileName.clear();
 }
 
 int CreateTempFile(DecNumber& n) {

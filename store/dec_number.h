@@ -35,6 +35,10 @@ DecNumber& Assign(DecNumber& destination, const DecNumber& source);
 void Destroy(DecNumber& n);
 // 0 when n has an open temporary file afterwards, 1 on failure.
 int CreateTempFile(DecNumber& n);
+// Gives n the open temporary file of `from`, whose bytes are whole where
+// n's own file may not be: n's file is closed and deleted, `from` is left
+// with none.
+void TakeOverFile(DecNumber& n, DecNumber& from);
 
 // Owns one DecNumber: constructs it on creation and destroys it on scope
 // exit, so no early return can leak its block or its file. The lifecycle

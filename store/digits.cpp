@@ -126,17 +126,17 @@ int ReverseOnFile(DecNumber& n) {
     WriteLog(L"LocalAlloc() funcion fail 3", 0, 1);
     return 1;
   }
-  int result = ReverseIntoFile(n, *t, window);
-  if (result == 0 &&
-      !platform::CopyFile(t->fileName.c_str(), n.fileName.c_str())) {
-    // The number's file still holds its old order: it must not claim the
-    // new one.
-    WriteLog(L"Copy file fail 1", 0, 1);
-    result = 1;
-  }
+  const int result = ReverseIntoFile(n, *t, window);
   GiveBackBlock(window, SmallBlock);
-  if (result == 0) ToggleOrder(n);
-  return result;
+  if (result != 0) return result;
+  if (!platform::CopyFile(t->fileName.c_str(), n.fileName.c_str())) {
+    // The copy may have broken off halfway through the number's file, but
+    // T's holds the reversed digits whole: the number takes that one over.
+    WriteLog(L"Copy file fail 1", 0, 1);
+    TakeOverFile(n, *t);
+  }
+  ToggleOrder(n);
+  return 0;
 }
 
 }  // namespace

@@ -142,35 +142,53 @@ TEST_F(DecNumberCopy, SpilledSourceIsCopiedIntoAFileOfItsOwn) {
   EXPECT_TRUE(log_.Messages().empty());
 }
 
-// A failed file copy, by CopyConstruct and by Assign: each has its own
-// record, keeps the source's length and the file its destination had.
-TEST_F(DecNumberCopy, FailedFileCopyIsRecordedAndKeepsTheLength) {
+// A copy that breaks off, by CopyConstruct and by Assign: each has its own
+// record, and no number is left claiming digits its file does not hold.
+// The new copy is empty; a destination keeps the value it had, whether in
+// its file or in its block, and takes the source's once a copy succeeds.
+TEST_F(DecNumberCopy, ABrokenOffCopyLeavesEveryNumberHoldingWhatItClaims) {
   DecNumber source;
   ConstructFileOnly(source);
   AppendAll(source, Pattern(150));
-  DecNumber destination;
-  ConstructFileOnly(destination);
-  AppendAll(destination, Pattern(30, 5));
+  DecNumber inFile;
+  ConstructFileOnly(inFile);
+  AppendAll(inFile, Pattern(30, 5));
+  inFile.digitOrder = MostSignificantFirst;
+  DecNumber inMemory;
+  Construct(inMemory);
+  AppendAll(inMemory, Pattern(40, 7));
   const std::size_t mark = Mark();
 
   DecNumber copy;
   {
-    FaultInjector faults;
-    faults.Arm(Fault{Call::CopyFile, 1, true, kFailCode});
+    BrokenCopy broken;
     CopyConstruct(copy, source);
-    Assign(destination, source);
+    Assign(inFile, source);
+    Assign(inMemory, source);
   }
-  EXPECT_EQ(LoggedSince(mark),
-            (Log{{"Copy file fail 1", 0}, {"Copy file fail", 0}}));
-  EXPECT_EQ(copy.length, 150u);
-  ASSERT_NE(copy.file, platform::kInvalidFile);
-  EXPECT_TRUE(FileBytes(copy).empty());
-  EXPECT_EQ(destination.length, 150u);
-  EXPECT_EQ(FileBytes(destination), Pattern(30, 5));
-  EXPECT_EQ(TempFiles().size(), 3u);
+  EXPECT_EQ(LoggedSince(mark), (Log{{"Copy file fail 1", 0},
+                                    {"Copy file fail", 0},
+                                    {"Copy file fail", 0}}));
+  EXPECT_EQ(copy.length, 0u);
+  EXPECT_EQ(inFile.length, 30u);
+  EXPECT_EQ(inFile.digitOrder, MostSignificantFirst);
+  EXPECT_EQ(Storage(inFile), Pattern(30, 5));
+  EXPECT_EQ(inMemory.inMemory, 1);
+  EXPECT_EQ(Storage(inMemory), Pattern(40, 7));
+  // Source, copy, inFile's own file and the one inMemory was given.
+  EXPECT_EQ(TempFiles().size(), 4u);
+
+  Assign(inFile, source);
+  EXPECT_EQ(inFile.length, 150u);
+  EXPECT_EQ(inFile.digitOrder, LeastSignificantFirst);
+  Bytes read(150);
+  ASSERT_EQ(ReadDigits(inFile, 0, 149, read.data()), 0);
+  EXPECT_EQ(read, Pattern(150));
+  EXPECT_EQ(TempFiles().size(), 4u);
 
   Destroy(copy);
-  Destroy(destination);
+  Destroy(inMemory);
+  Destroy(inFile);
   Destroy(source);
 }
 

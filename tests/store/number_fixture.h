@@ -8,6 +8,8 @@
 #include <algorithm>
 #include <cstdint>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -88,6 +90,29 @@ class TableEntry {
  private:
   Fn& entry_;
   Fn saved_;
+};
+
+// A whole-file copy that breaks off, as one may when the disk fills up: the
+// target is left holding a short run of bytes that are not the source's,
+// and the copy fails. The backend's own copy lays them down, so that its
+// handling of files this process holds open is what the store meets.
+class BrokenCopy {
+ public:
+  BrokenCopy() : entry_(platform::calls.copyFile, &Copy) {
+    std::ofstream(kScraps, std::ios::binary) << std::string(4096, '\x55');
+  }
+  ~BrokenCopy() { std::filesystem::remove(kScraps); }
+  BrokenCopy(const BrokenCopy&) = delete;
+  BrokenCopy& operator=(const BrokenCopy&) = delete;
+
+ private:
+  static constexpr const char* kScraps = "scraps.bin";
+  static bool Copy(const wchar_t*, const wchar_t* to) {
+    platform::RealCalls().copyFile(L"scraps.bin", to);
+    platform::SetLastError(112);
+    return false;
+  }
+  TableEntry<bool (*)(const wchar_t*, const wchar_t*)> entry_;
 };
 
 // Distinct, recognisable digit bytes: values 0 ... 9 and a few outside that
