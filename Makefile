@@ -4,13 +4,13 @@
 SHELL := /bin/bash
 
 .PHONY: help run run-win64 check check-native check-valgrind check-asan \
-        check-win64 check-win32 deps clean sweep bench
+        check-win64 check-win32 check-i686 deps clean sweep bench
 
 help:
 	@echo "make run      build and run Tavrex once; print its exit code, time and log"
 	@echo "make check    install missing packages, build and test everything"
 	@echo "make run-win64                 the same run with the x86-64 Windows build under Wine"
-	@echo "make check-native|check-valgrind|check-asan|check-win64|check-win32   one part of make check"
+	@echo "make check-native|check-valgrind|check-asan|check-win64|check-win32|check-i686   one part of make check"
 	@echo "make sweep    the long fault sweeps, held-back-pool runs and randomized tests"
 	@echo "make bench    build the benchmarks optimised and run them (needs libbenchmark-dev, libfftw3-dev)"
 	@echo "make clean    remove build/"
@@ -24,7 +24,7 @@ run-win64:
 check: deps
 	@tools/check.sh
 
-check-native check-valgrind check-asan check-win64 check-win32:
+check-native check-valgrind check-asan check-win64 check-win32 check-i686:
 	@tools/check.sh $(patsubst check-%,%,$@)
 
 deps:

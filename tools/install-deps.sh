@@ -11,6 +11,7 @@ packages=(
   valgrind
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine64                              # runs the x86-64 Windows tests
+  g++-i686-linux-gnu qemu-user        # the 32-bit x86 build, run emulated
   python3-pefile                      # reads the built Tavrex.exe in tools/pe_inspect.py
 )
 

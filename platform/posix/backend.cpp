@@ -4,6 +4,11 @@
 // UTF-8. Bytes of a returned path that are not valid UTF-8 come back as the
 // code points U+DC80..U+DCFF and are turned into the same bytes on the way
 // in, so any path the system hands out can be handed back unchanged.
+// 64-bit file offsets on 32-bit systems too: without them fstat and lseek
+// fail or wrap on files of 2 GiB and more, and off_t cannot even hold the
+// 4 GiB bound of the size query.
+#define _FILE_OFFSET_BITS 64
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +20,8 @@
 
 #include "platform/backend.h"
 #include "platform/platform.h"
+
+static_assert(sizeof(off_t) == 8, "64-bit file offsets");
 
 namespace platform {
 

@@ -256,7 +256,15 @@ bool flushFileBuffers(FileHandle file) {
 }
 
 std::uint32_t getFileSize(FileHandle file) {
-  return ::GetFileSize(ToHandle(file), nullptr);
+  // Without its high part the size of a file of 4 GiB or more would wrap;
+  // such a file is too large for the 32-bit answer, as on POSIX.
+  LARGE_INTEGER size;
+  if (!::GetFileSizeEx(ToHandle(file), &size)) return kInvalidFileSize;
+  if (size.QuadPart >= static_cast<LONGLONG>(kInvalidFileSize)) {
+    ::SetLastError(ERROR_FILE_TOO_LARGE);
+    return kInvalidFileSize;
+  }
+  return static_cast<std::uint32_t>(size.QuadPart);
 }
 
 bool copyFile(const wchar_t* from, const wchar_t* to) {

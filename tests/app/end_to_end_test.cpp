@@ -20,20 +20,24 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// A copy of the Tavrex executable (which stands in the build directory, one
-// level above the test executable) in the scratch directory.
+// A copy of the Tavrex executable of this build in the scratch directory.
 fs::path CopyOfTheProgram(const testsupport::ScratchDir& dir) {
-  wchar_t self[platform::kPathUnits] = {};
-  platform::GetModuleFileName(self, platform::kPathUnits);
-  const fs::path built = fs::path(self).parent_path().parent_path() / TAVREX_EXE_NAME;
+  const fs::path built = TAVREX_EXE_PATH;
   EXPECT_TRUE(fs::exists(built)) << built;
   const fs::path exe = dir.path() / built.filename();
   fs::copy_file(built, exe);
   return exe;
 }
 
-// Runs `command` in the current directory and returns its exit code.
-int RunCommand(const std::string& command) {
+// Runs the program `exe` with `arguments` from the current directory, after
+// the shell commands `first` if any, through the build's emulator if it has
+// one; returns its exit code.
+int Launch(const fs::path& exe, const std::string& arguments = "",
+           const std::string& first = "") {
+  std::string command = first.empty() ? "" : first + " && ";
+  const std::string emulator = testsupport::EmulatorCommand();
+  if (!emulator.empty()) command += emulator + " ";
+  command += exe.string() + arguments;
   const int status = std::system(command.c_str());
 #ifdef _WIN32
   return status;
@@ -59,9 +63,10 @@ fs::path ExpectOnlyTheLog(const testsupport::ScratchDir& dir, const fs::path& ex
 class EndToEnd : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(EndToEnd, ExitsWith0AndLeavesOnlyItsLog) {
+  TAVREX_SAMPLED_UNDER_EMULATION();
   testsupport::ScratchDir dir;
   const fs::path exe = CopyOfTheProgram(dir);
-  EXPECT_EQ(RunCommand(exe.string() + GetParam()), 0);
+  EXPECT_EQ(Launch(exe, GetParam()), 0);
   EXPECT_EQ(testsupport::ReadBytes(ExpectOnlyTheLog(dir, exe)),
             logtest::kByteOrderMark + logtest::RecordBytes("0", "0", "Enter _tmain() function") +
                 logtest::RecordBytes("0", "0", "Exit _tmain() function"));
@@ -79,9 +84,10 @@ INSTANTIATE_TEST_SUITE_P(CommandLine, EndToEnd,
 // beside itself; only its temporary file, which belongs in the working
 // directory, cannot be made.
 TEST(EndToEndGoneDirectory, TheLogStillAppearsBesideTheExecutable) {
+  TAVREX_SAMPLED_UNDER_EMULATION();
   testsupport::ScratchDir dir;
   const fs::path exe = CopyOfTheProgram(dir);
-  EXPECT_EQ(RunCommand("mkdir gone && cd gone && rmdir ../gone && " + exe.string()), 0);
+  EXPECT_EQ(Launch(exe, "", "mkdir gone && cd gone && rmdir ../gone"), 0);
   EXPECT_EQ(testsupport::ReadBytes(ExpectOnlyTheLog(dir, exe)),
             logtest::kByteOrderMark + logtest::RecordBytes("0", "0", "Enter _tmain() function") +
                 logtest::RecordBytes("2", "1", "CreateFile() function fail") +
@@ -90,6 +96,7 @@ TEST(EndToEndGoneDirectory, TheLogStillAppearsBesideTheExecutable) {
 #endif
 
 TEST(ConcurrentRuns, TwoInstancesInOneDirectoryBothEndWith0AndLeaveOnlyTheLog) {
+  TAVREX_SAMPLED_UNDER_EMULATION();
 #if defined(__SANITIZE_ADDRESS__)
   GTEST_SKIP() << "two whole runs at once; the native suite runs them";
 #endif
@@ -104,7 +111,7 @@ TEST(ConcurrentRuns, TwoInstancesInOneDirectoryBothEndWith0AndLeaveOnlyTheLog) {
   for (Instance& instance : instances) {
     threads.emplace_back([&exe, &instance] {
       instance.start = std::chrono::steady_clock::now();
-      instance.code = RunCommand(exe.string());
+      instance.code = Launch(exe);
       instance.end = std::chrono::steady_clock::now();
     });
   }

@@ -149,6 +149,7 @@ TEST(FaultSweep, StartUpAndShutDownAtEveryCall) {
 // refused: nothing may run short, the result is the only temporary file,
 // and it stays, with a record that says so.
 TEST(FaultSweep, WholeRunOnTheBareBudgetWithTheResultsDeletionRefused) {
+  TAVREX_SAMPLED_UNDER_EMULATION();
   Options options;
   options.setting = {kLargeBlockCount - 12, kSmallBlockCount - 3};
   Tally tally;
@@ -177,6 +178,7 @@ constexpr Setting kFileBound{12, 0};
 // of file call: whatever they break, the run ends with 0, every fault is
 // recorded, and nothing is left held, open or on disk.
 TEST(FaultSweep, HeldBackPoolUnderScheduledFaults) {
+  TAVREX_SAMPLED_UNDER_EMULATION();
   Options options;
   options.setting = kFileBound;
   Schedule schedule;

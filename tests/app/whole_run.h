@@ -738,10 +738,7 @@ inline void VerifyExplained(const Outcome& out) {
   }
 }
 
-inline bool FullSweep() {
-  const char* depth = std::getenv("TAVREX_SWEEP");
-  return depth != nullptr && std::string(depth) == "full";
-}
+using testsupport::FullSweep;
 
 inline std::string Describe(const Fault& f) {
   std::string text = std::string(platform::CallName(f.call)) + " #" +

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -131,6 +132,27 @@ TEST_F(PlatformFiles, PositionedWritesAndReadsReportShortCountsAtTheEnd) {
   EXPECT_TRUE(platform::FlushFileBuffers(file.get()));
   EXPECT_EQ(testsupport::ReadBytes(scratch.path() / "Temp00003.by"),
             "0123ab6789XY");
+}
+
+// Sizes past 2 GiB need 64-bit offsets on a 32-bit system; from 4 GiB on
+// the 32-bit answer cannot hold them and the query fails. Sparse files.
+TEST_F(PlatformFiles, SizesUpToFourGibibytesAndNoFurther) {
+  { std::ofstream(scratch.path() / "big"); }
+  const std::uint64_t gib = std::uint64_t{1} << 30;
+  for (const std::uint64_t size : {3 * gib, 4 * gib - 2, 4 * gib - 1, 4 * gib + 5}) {
+    SCOPED_TRACE(size);
+    fs::resize_file(scratch.path() / "big", size);
+    OpenFile file(L"big", Disposition::OpenExisting);
+    ASSERT_TRUE(file.ok());
+    const std::uint32_t got = platform::GetFileSize(file.get());
+    if (size < platform::kInvalidFileSize) {
+      EXPECT_EQ(got, size);
+    } else {
+      EXPECT_EQ(got, platform::kInvalidFileSize);
+      EXPECT_NE(platform::GetLastError(), 0u);
+    }
+  }
+  fs::remove(scratch.path() / "big");
 }
 
 TEST_F(PlatformFiles, CallsOnTheNullHandleFail) {

@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 
@@ -94,6 +95,19 @@ std::uint32_t PoolScope::Held(int kind) {
     if (workPool.useCount[i] != 0) ++held;
   }
   return held;
+}
+
+bool FullSweep() {
+  const char* depth = std::getenv("TAVREX_SWEEP");
+  return depth != nullptr && std::string(depth) == "full";
+}
+
+const char* EmulatorCommand() {
+#ifdef TAVREX_EMULATOR
+  return TAVREX_EMULATOR;
+#else
+  return "";
+#endif
 }
 
 std::string Narrow(const std::wstring& text) {

@@ -67,4 +67,20 @@ class PoolScope {
 // Narrows a wide ASCII string.
 std::string Narrow(const std::wstring& text);
 
+// Whether the long runs are asked for in full (TAVREX_SWEEP=full, make sweep).
+bool FullSweep();
+
+// The command that runs a program of this build: empty natively, the
+// emulator and its arguments for a build that runs under one.
+const char* EmulatorCommand();
+
+// Under emulation the floating point runs some hundred times slower than on
+// the machine: one whole computation of pi takes minutes, a square root
+// one. There the tests that compute them in whole are sampled, skipped
+// with this message, unless the long runs are asked for.
+#define TAVREX_SAMPLED_UNDER_EMULATION()                                  \
+  if (*testsupport::EmulatorCommand() != 0 && !testsupport::FullSweep()) \
+  GTEST_SKIP() << "sampled under emulation, where it takes minutes: "      \
+                  "TAVREX_SWEEP=full runs it"
+
 }  // namespace testsupport
