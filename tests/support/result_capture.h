@@ -11,10 +11,14 @@
 
 namespace testsupport {
 
-// The whole content of an open file, read beneath any hooks or faults.
+// The whole content of an open file, read beneath any hooks or faults;
+// empty when its size cannot be had (taken as a length, the failure value
+// would ask for 4 GiB).
 inline std::string BytesThroughHandle(platform::FileHandle file) {
   const platform::Calls& real = platform::RealCalls();
-  std::string bytes(real.getFileSize(file), '\0');
+  const std::uint32_t size = real.getFileSize(file);
+  if (size == platform::kInvalidFileSize) return {};
+  std::string bytes(size, '\0');
   std::uint32_t done = 0;
   if (!real.setFilePointer(file, 0) ||
       !real.readFile(file, bytes.data(), static_cast<std::uint32_t>(bytes.size()), &done)) {
