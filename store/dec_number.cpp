@@ -58,8 +58,8 @@ void AssignIntoFile(DecNumber& d, const DecNumber& s) {
   }
 }
 
-// What a number claims about its digits; put back when they could not be
-// brought in after all.
+// What a number claims about its digits: copied from a source by copy and
+// assignment, and put back when the digits could not be brought in.
 struct Claim {
   std::uint8_t memoryBacked, inMemory, digitOrder, constructed;
   std::uint32_t capacity, length;
@@ -70,7 +70,7 @@ Claim ClaimOf(const DecNumber& n) {
           n.length};
 }
 
-void Restore(DecNumber& n, const Claim& c) {
+void SetClaim(DecNumber& n, const Claim& c) {
   n.memoryBacked = c.memoryBacked;
   n.inMemory = c.inMemory;
   n.digitOrder = c.digitOrder;
@@ -89,12 +89,12 @@ void AssignFromFile(DecNumber& d, const DecNumber& s, const Claim& before) {
   DecNumber fresh;
   DecNumber& target = valueInFile ? fresh : d;
   if (CreateTempFile(target) != 0) {
-    Restore(d, before);
+    SetClaim(d, before);
     return;
   }
   if (!CopyDigitFile(s, target)) {
     WriteLog(L"Copy file fail", 0, 1);
-    Restore(d, before);
+    SetClaim(d, before);
   } else if (valueInFile) {
     TakeOverFile(d, fresh);
   }
@@ -125,12 +125,7 @@ void CopyConstruct(DecNumber& n, const DecNumber& source) {
   n.fileName.clear();
   n.file = platform::kInvalidFile;
   n.block = nullptr;
-  n.memoryBacked = source.memoryBacked;
-  n.capacity = source.capacity;
-  n.inMemory = source.inMemory;
-  n.length = source.length;
-  n.digitOrder = source.digitOrder;
-  n.constructed = source.constructed;
+  SetClaim(n, ClaimOf(source));
 
   if (source.memoryBacked == 1 && source.inMemory == 1 &&
       source.block != nullptr) {
@@ -156,12 +151,7 @@ DecNumber& Assign(DecNumber& d, const DecNumber& s) {
   if (&d == &s) return d;
 
   const Claim before = ClaimOf(d);
-  d.memoryBacked = s.memoryBacked;
-  d.capacity = s.capacity;
-  d.inMemory = s.inMemory;
-  d.length = s.length;
-  d.digitOrder = s.digitOrder;
-  d.constructed = s.constructed;
+  SetClaim(d, ClaimOf(s));
 
   if (s.memoryBacked == 1) {
     if (d.block == nullptr) {
