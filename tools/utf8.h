@@ -1,5 +1,5 @@
-// UTF-8 encoding of one code point, shared by the developer tools that turn
-// the program's UTF-16 texts into something a terminal shows.
+// UTF-8 encoding of one code point, for tavrex-logcat, which turns the
+// program's UTF-16 texts into something a terminal shows.
 #pragma once
 
 #include <cstdint>
