@@ -36,10 +36,7 @@ std::int32_t OutputCount(std::int64_t positions, std::int32_t maxOut) {
 // wherever x keeps them. 0, or 1 when they could not be read.
 int LoadMostSignificantFirst(const DecNumber& x, std::uint32_t count,
                              Digit* dst) {
-  if (count == 0) return 0;
-  if (ReadDigits(x, 0, count - 1, dst) != 0) return 1;
-  if (x.digitOrder != MostSignificantFirst) std::reverse(dst, dst + count);
-  return 0;
+  return count == 0 ? 0 : ReadInIndexOrder(x, 0, count - 1, dst);
 }
 
 // The digits a fixed-point product keeps of `positions` convolution

@@ -168,6 +168,13 @@ int ReadDigits(const DecNumber& n, std::uint32_t low, std::uint32_t high,
   return 0;
 }
 
+int ReadInIndexOrder(const DecNumber& n, std::uint32_t low, std::uint32_t high,
+                     Digit* buffer) {
+  if (ReadDigits(n, low, high, buffer) != 0) return 1;
+  if (n.digitOrder != MostSignificantFirst) ReverseBytes(buffer, high - low + 1);
+  return 0;
+}
+
 int WriteDigits(DecNumber& n, std::uint32_t low, std::uint32_t high,
                 const Digit* buffer) {
   if (low > high) return 1;
