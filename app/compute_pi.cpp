@@ -6,6 +6,7 @@
 #include "app/program.h"
 #include "arith/additive.h"
 #include "arith/newton.h"
+#include "fft/arithmetic_hooks.h"
 #include "fft/fft_multiply.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -111,7 +112,10 @@ std::int32_t ComputePi() {
     ScopedNumber root = SqrtUseHeron(*b);
     Assign(*b, *root);
   }
-  for (int i = 0; i < kIterations; ++i) Iterate(*a, *b, *t, *p, *y);
+  for (int i = 1; i <= kIterations; ++i) {
+    Iterate(*a, *b, *t, *p, *y);
+    if (arithmeticHooks.step != nullptr) arithmeticHooks.step(i, *a, *b, *t, *p);
+  }
   FinalFormula(*a, *b, *t);
 
   DecNormalize(*a);

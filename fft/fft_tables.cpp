@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "fft/arithmetic_hooks.h"
+#include "fft/fft_transform.h"
 #include "platform/platform.h"
 
 FftTables fftTables;
@@ -175,6 +177,11 @@ std::int32_t InitFftTables() {
     twiddles[k].re = std::cos(theta);
 #endif
   }
+  if (arithmeticHooks.twiddles != nullptr) {
+    arithmeticHooks.twiddles(twiddles, kTwiddleCount);
+  }
+  // The new table may stand where the last one stood.
+  RefreshTransformRoots();
   fftTables.maxFftSize = kMaxFftSize;
   return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "fft/arithmetic_hooks.h"
 #include "fft/fft_kernels.h"
 
 // Optimised in every build, Debug included: the test suites compute pi
@@ -187,6 +188,10 @@ const FftKernelOps& Kernel() {
 
 }  // namespace
 
+ArithmeticHooks arithmeticHooks;
+
+void RefreshTransformRoots() { denseSource = nullptr; }
+
 bool FftKernelAvailable(FftKernel kernel) { return OpsOf(kernel) != nullptr; }
 
 bool SetFftKernel(FftKernel kernel) {
@@ -255,6 +260,9 @@ void MultiplySpectra(const FftComplex* other, std::int32_t n) {
 
 void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
   assert(IsTransformSize(n) && m <= n);
+  if (arithmeticHooks.spectrum != nullptr) {
+    arithmeticHooks.spectrum(fftTables.spectrumA, n);
+  }
   const double scale = 1.0 / static_cast<double>(n);
   const FftComplex* values = fftTables.stagingBuffer;
   FftTransform(fftTables.spectrumA, fftTables.stagingBuffer, n, 1, -1);
