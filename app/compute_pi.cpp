@@ -93,6 +93,7 @@ void SpillToDisk(DecNumber& result, const Digit* filler) {
 }  // namespace
 
 std::int32_t ComputePi() {
+  ResetRoundOffCheck();
   auto* filler = static_cast<Digit*>(
       platform::LocalAlloc(platform::kAllocZeroInit, kFillerDigits));
   if (filler == nullptr) return 3;
