@@ -1,11 +1,13 @@
 // Pi by the Gauss-Legendre iteration on decimal fixed-point numbers, padded
-// with zero digits so that it spills into a temporary file, forced to disk
-// and deleted again.
+// with zero digits so that it spills into a temporary file, forced to disk,
+// checked against the digits of a correct run and deleted again.
+#include <algorithm>
 #include <cstdint>
 
 #include "app/program.h"
 #include "arith/additive.h"
 #include "arith/newton.h"
+#include "fft/arithmetic_hooks.h"
 #include "fft/fft_multiply.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -22,9 +24,11 @@ const Digit kQuarter[] = {5, 2, 0, 0, 0, 0};
 // The iteration count is fixed: each iteration roughly doubles the correct
 // digits, and 14 cover the 9993 fraction digits a LargeBlock leaves.
 constexpr int kIterations = 14;
-// 9997 result digits plus these pass a LargeBlock, which moves the result
-// into its temporary file.
-constexpr std::uint32_t kFillerDigits = 5001;
+// kResultDigits plus kFillerDigits pass a LargeBlock, which moves the
+// result into its temporary file.
+static_assert(kResultDigits + kFillerDigits > kLargeBlockBytes);
+constexpr std::uint32_t kPaddedDigits = kResultDigits + kFillerDigits;
+constexpr std::uint32_t kIntegerPositions = 4;
 
 void Load(DecNumber& n, const Digit* digits, std::uint32_t count) {
   AppendDigits(n, 0, count - 1, digits);
@@ -89,9 +93,51 @@ void SpillToDisk(DecNumber& result, const Digit* filler) {
   }
 }
 
+Digit CorrectDigit(std::uint32_t index) {
+  return index < kResultDigits
+             ? static_cast<Digit>(kCorrectResultDigits[index] - '0')
+             : 0;
+}
+
+// Index of the first digit of the padded result that differs from a correct
+// run's, read `width` digits at a time into `window`; kPaddedDigits when
+// none does.
+std::uint32_t FirstWrongDigit(const DecNumber& result, Digit* window,
+                              std::uint32_t width) {
+  for (std::uint32_t low = 0; low < kPaddedDigits; low += width) {
+    const std::uint32_t count = std::min(width, kPaddedDigits - low);
+    // Digits that cannot be read back cannot be vouched for either.
+    if (ReadInIndexOrder(result, low, low + count - 1, window) != 0) return low;
+    for (std::uint32_t j = 0; j < count; ++j) {
+      if (window[j] != CorrectDigit(low + j)) return low + j;
+    }
+  }
+  return kPaddedDigits;
+}
+
 }  // namespace
 
+void CheckPiResult(const DecNumber& result) {
+  // A SmallBlock holds a window; without one (the pool has said so) the
+  // digits come one at a time through a byte of the check's own, slower
+  // but to the same verdict.
+  Digit* block = TakeBlock(SmallBlock);
+  Digit single = 0;
+  const std::uint32_t wrong =
+      block != nullptr ? FirstWrongDigit(result, block, kSmallBlockBytes)
+                       : FirstWrongDigit(result, &single, 1);
+  GiveBackBlock(block, SmallBlock);
+  if (wrong == kPaddedDigits) return;
+  const std::uint32_t digit =
+      wrong < kIntegerPositions ? 0 : wrong - (kIntegerPositions - 1);
+  wchar_t text[platform::kPathUnits];
+  FormatToBuffer(text, L"Error:Pi result check fail at digit %u",
+                 static_cast<unsigned>(digit));
+  WriteLog(text, 0, 1);
+}
+
 std::int32_t ComputePi() {
+  ResetRoundOffCheck();
   auto* filler = static_cast<Digit*>(
       platform::LocalAlloc(platform::kAllocZeroInit, kFillerDigits));
   if (filler == nullptr) return 3;
@@ -111,12 +157,17 @@ std::int32_t ComputePi() {
     ScopedNumber root = SqrtUseHeron(*b);
     Assign(*b, *root);
   }
-  for (int i = 0; i < kIterations; ++i) Iterate(*a, *b, *t, *p, *y);
+  for (int i = 1; i <= kIterations; ++i) {
+    Iterate(*a, *b, *t, *p, *y);
+    if (arithmeticHooks.step != nullptr) arithmeticHooks.step(i, *a, *b, *t, *p);
+  }
   FinalFormula(*a, *b, *t);
 
   DecNormalize(*a);
   ReverseDigits(*a);
   SpillToDisk(*a, filler);
+  // Before the file is deleted, and wherever a failed spill left the digits.
+  CheckPiResult(*a);
   platform::LocalFree(filler);
   return 0;
 }

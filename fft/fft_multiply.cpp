@@ -14,6 +14,24 @@ namespace {
 // dropping the top three restores the usual four.
 constexpr std::uint32_t kSurplusIntegerPositions = 3;
 
+struct RoundOffCheck {
+  double largest = 0.0;
+  bool recorded = false;
+};
+RoundOffCheck roundOff;
+
+// The digits of spectrumA's inverse transform, with the round-off check: a
+// value far from every integer means the transform went wrong on the way,
+// most likely in the hardware. A NaN passes no comparison and counts too.
+void ToCheckedDigits(std::int32_t n, Digit* out, std::int32_t m) {
+  const double distance = SpectrumToDigits(n, out, m);
+  if (!(distance <= roundOff.largest)) roundOff.largest = distance;
+  if (!(distance <= kRoundOffLimit) && !roundOff.recorded) {
+    roundOff.recorded = true;
+    WriteLog(L"Error:FFT round-off error too large", 0, 1);
+  }
+}
+
 // Smallest power of two that holds `positions` (at least 2), or 0 when that
 // exceeds the tables, after writing the record. Counted in 64 bits so that
 // no length can overflow the doubling.
@@ -36,10 +54,7 @@ std::int32_t OutputCount(std::int64_t positions, std::int32_t maxOut) {
 // wherever x keeps them. 0, or 1 when they could not be read.
 int LoadMostSignificantFirst(const DecNumber& x, std::uint32_t count,
                              Digit* dst) {
-  if (count == 0) return 0;
-  if (ReadDigits(x, 0, count - 1, dst) != 0) return 1;
-  if (x.digitOrder != MostSignificantFirst) std::reverse(dst, dst + count);
-  return 0;
+  return count == 0 ? 0 : ReadInIndexOrder(x, 0, count - 1, dst);
 }
 
 // The digits a fixed-point product keeps of `positions` convolution
@@ -78,11 +93,15 @@ int MultiplyThroughOneBlock(const DecNumber& a, std::uint32_t lenA,
   DigitsToSpectrum(block, static_cast<std::int32_t>(lenB), n,
                    fftTables.spectrumB);
   MultiplySpectra(fftTables.spectrumB, n);
-  SpectrumToDigits(n, block, OutputCount(total - 1, capacity));
+  ToCheckedDigits(n, block, OutputCount(total - 1, capacity));
   return 0;
 }
 
 }  // namespace
+
+double LargestRoundOff() { return roundOff.largest; }
+
+void ResetRoundOffCheck() { roundOff = RoundOffCheck{}; }
 
 int MulUseFFT(const Digit* a, std::int32_t lenA, const Digit* b,
               std::int32_t lenB, Digit* out, std::int32_t maxOut) {
@@ -95,7 +114,7 @@ int MulUseFFT(const Digit* a, std::int32_t lenA, const Digit* b,
   DigitsToSpectrum(a, lenA, n, fftTables.spectrumA);
   DigitsToSpectrum(b, lenB, n, fftTables.spectrumB);
   MultiplySpectra(fftTables.spectrumB, n);
-  SpectrumToDigits(n, out, OutputCount(total - 1, maxOut));
+  ToCheckedDigits(n, out, OutputCount(total - 1, maxOut));
   return 0;
 }
 
@@ -107,7 +126,7 @@ int SquareUseFFT(const Digit* a, std::int32_t len, Digit* out,
   if (n == 0) return 1;
   DigitsToSpectrum(a, len, n, fftTables.spectrumA);
   MultiplySpectra(fftTables.spectrumA, n);
-  SpectrumToDigits(n, out, OutputCount(total - 1, maxOut));
+  ToCheckedDigits(n, out, OutputCount(total - 1, maxOut));
   return 0;
 }
 

@@ -5,6 +5,8 @@
 #include <cmath>
 #include <cstddef>
 
+#include "fft/arithmetic_hooks.h"
+#include "fft/fft_transform.h"
 #include "platform/platform.h"
 
 FftTables fftTables;
@@ -176,6 +178,11 @@ std::int32_t InitFftTables() {
     twiddles[k].re = std::cos(theta);
 #endif
   }
+  if (arithmeticHooks.twiddles != nullptr) {
+    arithmeticHooks.twiddles(twiddles, kTwiddleCount);
+  }
+  // The new table may stand where the last one stood.
+  RefreshTransformRoots();
   fftTables.maxFftSize = kMaxFftSize;
   return 0;
 }

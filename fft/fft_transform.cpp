@@ -2,9 +2,11 @@
 #include "fft/fft_transform.h"
 
 #include <cassert>
+#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
+#include "fft/arithmetic_hooks.h"
 #include "fft/fft_kernels.h"
 
 // Optimised in every build, Debug included: the test suites compute pi
@@ -75,11 +77,23 @@ const FftKernelOps kPlainOps = {&PlainTransform, &PlainMultiply};
 // A convolution value rounded to the nearest integer, halves upward: the
 // floor of x * scale + 0.5, taken as truncation toward zero corrected by
 // one below zero, which is the same integer wherever it fits in 64 bits
-// and spares a call into the runtime for every digit.
-inline std::int64_t RoundedValue(const FftComplex& value, double scale) {
-  const double x = value.re * scale + 0.5;
+// and spares a call into the runtime for every digit. `distance` is how far
+// the value lay from that integer: exact, since both are close doubles.
+inline std::int64_t RoundedValue(const FftComplex& value, double scale,
+                                 double& distance) {
+  const double v = value.re * scale;
+  const double x = v + 0.5;
   const auto truncated = static_cast<std::int64_t>(x);
-  return static_cast<double>(truncated) > x ? truncated - 1 : truncated;
+  const double below = static_cast<double>(truncated);
+  const bool above = below > x;
+  distance = std::fabs(v - (above ? below - 1.0 : below));
+  return above ? truncated - 1 : truncated;
+}
+
+// The larger distance. A NaN distance replaces the running one, so a
+// transform gone NaN, which spreads to every value, ends as NaN.
+inline double Worse(double distance, double worst) {
+  return distance < worst ? worst : distance;
 }
 
 // One position: x plus the carry from below, its digit and the carry up,
@@ -190,6 +204,10 @@ const FftKernelOps& Kernel() {
 
 }  // namespace
 
+ArithmeticHooks arithmeticHooks;
+
+void RefreshTransformRoots() { denseSource = nullptr; }
+
 bool FftKernelAvailable(FftKernel kernel) { return OpsOf(kernel) != nullptr; }
 
 bool SetFftKernel(FftKernel kernel) {
@@ -256,8 +274,11 @@ void MultiplySpectra(const FftComplex* other, std::int32_t n) {
   Kernel().multiply(fftTables.spectrumA, other, n);
 }
 
-void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
+double SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
   assert(IsTransformSize(n) && m <= n);
+  if (arithmeticHooks.spectrum != nullptr) {
+    arithmeticHooks.spectrum(fftTables.spectrumA, n);
+  }
   const double scale = 1.0 / static_cast<double>(n);
   const FftComplex* values = fftTables.stagingBuffer;
   FftTransform(fftTables.spectrumA, fftTables.stagingBuffer, n, 1, -1);
@@ -265,12 +286,16 @@ void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
   // Least significant position first. Positions from m on are neither
   // stored nor carried from, and the carry out of position 0 is dropped.
   std::int64_t carry = 0;
+  double worst = 0.0;
   std::int32_t i = m - 1;
   for (; i >= 3; i -= 4) {
-    const std::int64_t x0 = RoundedValue(values[i], scale);
-    const std::int64_t x1 = RoundedValue(values[i - 1], scale);
-    const std::int64_t x2 = RoundedValue(values[i - 2], scale);
-    const std::int64_t x3 = RoundedValue(values[i - 3], scale);
+    double d0, d1, d2, d3;
+    const std::int64_t x0 = RoundedValue(values[i], scale, d0);
+    const std::int64_t x1 = RoundedValue(values[i - 1], scale, d1);
+    const std::int64_t x2 = RoundedValue(values[i - 2], scale, d2);
+    const std::int64_t x3 = RoundedValue(values[i - 3], scale, d3);
+    // Off the carry's path: the maximum costs next to nothing beside it.
+    worst = Worse(Worse(d0, d1), Worse(Worse(d2, d3), worst));
     const int sign = CommonSign(carry, x0, x1, x2, x3);
     if (sign != 0) {
       // Of one sign, truncation toward zero is floor division of the
@@ -292,5 +317,10 @@ void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
       CarryOne(x3, carry, out[i - 3]);
     }
   }
-  for (; i >= 0; --i) CarryOne(RoundedValue(values[i], scale), carry, out[i]);
+  for (; i >= 0; --i) {
+    double d;
+    CarryOne(RoundedValue(values[i], scale, d), carry, out[i]);
+    worst = Worse(d, worst);
+  }
+  return worst;
 }

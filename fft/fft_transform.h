@@ -16,5 +16,9 @@ void DigitsToSpectrum(const Digit* digits, std::int32_t count, std::int32_t n,
 // spectrumA[i] *= other[i]; other may be spectrumA itself (squaring).
 void MultiplySpectra(const FftComplex* other, std::int32_t n);
 // out[0..m-1] = inverse transform of spectrumA, rounded and carried in base
-// 10 from position m-1 up; the carry above position 0 is dropped.
-void SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m);
+// 10 from position m-1 up; the carry above position 0 is dropped. Returns
+// the largest distance of a rounded value from its integer.
+double SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m);
+// The transforms keep a copy of the roots they read most, taken afresh
+// when the table moves; a table filled anew in place must say so.
+void RefreshTransformRoots();

@@ -1,5 +1,6 @@
 #include "store/digits.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cstring>
 
@@ -164,6 +165,17 @@ int ReadDigits(const DecNumber& n, std::uint32_t low, std::uint32_t high,
   if (!ReadAt(n.file, run.position, buffer + run.offset, run.count, &error)) {
     WriteLog(L"ReadFile() function fail", error, 1);
     return 1;
+  }
+  return 0;
+}
+
+int ReadInIndexOrder(const DecNumber& n, std::uint32_t low, std::uint32_t high,
+                     Digit* buffer) {
+  if (ReadDigits(n, low, high, buffer) != 0) return 1;
+  // The library's reversal, which the compiler vectorises: every product
+  // loads its operands through here.
+  if (n.digitOrder != MostSignificantFirst) {
+    std::reverse(buffer, buffer + (high - low + 1));
   }
   return 0;
 }

@@ -10,6 +10,10 @@
 // Each returns 0 on success and 1 on failure.
 int ReadDigits(const DecNumber& n, std::uint32_t low, std::uint32_t high,
                Digit* buffer);
+// ReadDigits with the buffer in index order, most significant digit first,
+// whatever the storage order.
+int ReadInIndexOrder(const DecNumber& n, std::uint32_t low, std::uint32_t high,
+                     Digit* buffer);
 int WriteDigits(DecNumber& n, std::uint32_t low, std::uint32_t high,
                 const Digit* buffer);
 // Adds high - low + 1 buffer bytes at storage position `length`; spills the

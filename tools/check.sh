@@ -129,7 +129,7 @@ stage_asan() {
 # that tests start run untraced), then one whole run of the program itself.
 MEMCHECK=(valgrind --error-exitcode=99 --leak-check=full -q
           "--suppressions=$ROOT/tools/valgrind.supp")
-WHOLE_RUNS='ComputePiTest.*:*/ComputePiFaultTest.*:FaultSweep.WholeRun*:FaultSweep.HeldBack*:SqrtUseHeronTest.*'
+WHOLE_RUNS='ComputePiTest.*:*/ComputePiFaultTest.*:FaultSweep.WholeRun*:FaultSweep.HeldBack*:*/ArithmeticFaultTest.*:SqrtUseHeronTest.*'
 
 stage_valgrind() {
   echo "== native under valgrind's memcheck"

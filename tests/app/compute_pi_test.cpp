@@ -4,12 +4,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/program.h"
 #include "fft/fft_kernels.h"
+#include "fft/fft_multiply.h"
 #include "fft/fft_tables.h"
 #include "platform/fault.h"
+#include "store/digits.h"
+#include "tests/fft/fft_support.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/result_capture.h"
 
@@ -20,8 +25,17 @@ using platform::Fault;
 using platform::FaultInjector;
 using testsupport::FlushCapture;
 
-constexpr std::size_t kResultDigits = 9997;
-constexpr std::size_t kPaddedBytes = 14998;
+constexpr std::uint32_t kPaddedBytes = kResultDigits + kFillerDigits;
+
+// The padded result every correct run writes: digit bytes, most
+// significant first.
+std::string CorrectPaddedResult() {
+  std::string bytes(kPaddedBytes, 0);
+  for (std::uint32_t i = 0; i < kResultDigits; ++i) {
+    bytes[i] = static_cast<char>(kCorrectResultDigits[i] - '0');
+  }
+  return bytes;
+}
 
 class ComputePiTest : public ::testing::Test {
  protected:
@@ -65,6 +79,13 @@ TEST_F(ComputePiTest, WritesThePaddedDigitsOfPiThenDeletesThem) {
   EXPECT_TRUE(std::all_of(bytes.begin() + kResultDigits, bytes.end(),
                           [](char d) { return d == 0; }))
       << "the padding is not zero";
+  // The digits every correct run writes, on every build; the round-off
+  // check's limit is far away.
+  const std::string correct = CorrectPaddedResult();
+  EXPECT_TRUE(bytes == correct)
+      << "first wrong digit at index "
+      << std::mismatch(bytes.begin(), bytes.end(), correct.begin()).first - bytes.begin();
+  EXPECT_LT(LargestRoundOff(), kRoundOffLimit * 1e-4);
 
   // The padded result is the only file the computation makes.
   EXPECT_EQ(counter.Count(Call::CreateFile), 1u + 1u);  // created, then reopened
@@ -111,6 +132,74 @@ INSTANTIATE_TEST_SUITE_P(
         ResultFileFault{"Spill", {Call::WriteFile, 1, false, 28}, "WriteFile() function fail"},
         ResultFileFault{"ShortPadding", {Call::WriteFile, 2, false, 0, 100}, "WriteFile() function fail"},
         ResultFileFault{"Flush", {Call::FlushFileBuffers, 1, false, 5}, "FlushFileBuffers() function fail"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// The check of the result, on numbers made as ComputePi leaves its result:
+// digits most significant first, moved into a file by the padding.
+struct ResultCase {
+  const char* name;
+  std::uint32_t length;           // digits the number holds
+  std::int64_t changed;           // the index of a changed digit, or -1
+  bool noSmallBlock;              // every SmallBlock taken
+  std::uint32_t failedRead;       // the ReadFile call that fails, from 1
+  std::vector<std::string> records;
+};
+
+class ResultCheckTest : public ComputePiTest,
+                        public ::testing::WithParamInterface<ResultCase> {};
+
+TEST_P(ResultCheckTest, RecordsTheFirstDigitThatDiffers) {
+  const ResultCase& param = GetParam();
+  const std::string correct = CorrectPaddedResult();
+  const auto* digits = reinterpret_cast<const Digit*>(correct.data());
+  {
+    ScopedNumber result;
+    result->digitOrder = MostSignificantFirst;
+    const std::uint32_t inBlock = std::min(param.length, kResultDigits);
+    if (inBlock > 0) AppendDigits(*result, 0, inBlock - 1, digits);
+    if (param.length > inBlock) {
+      AppendDigits(*result, 0, param.length - inBlock - 1, digits + inBlock);
+    }
+    if (param.changed >= 0) {
+      const auto at = static_cast<std::uint32_t>(param.changed);
+      const auto wrong = static_cast<Digit>((digits[at] + 5) % 10);
+      WriteDigits(*result, at, at, &wrong);
+    }
+    FaultInjector faults;
+    if (param.failedRead != 0) faults.Arm({Call::ReadFile, param.failedRead, false, 23});
+    std::optional<ffttest::BlockHog> hog;
+    if (param.noSmallBlock) hog.emplace(SmallBlock, 0);
+    CheckPiResult(*result);
+  }
+  EXPECT_EQ(log_.Messages(), param.records);
+  for (const LogRecord& record : log_.Records()) EXPECT_EQ(record.externalCode, 1u);
+  if (!param.records.empty()) {
+    EXPECT_EQ(log_.Records().back().comCode, 0u);
+  }
+  ExpectNoTemporaryFiles();
+}
+
+const std::string kAtDigit = "Error:Pi result check fail at digit ";
+
+INSTANTIATE_TEST_SUITE_P(
+    ResultCheck, ResultCheckTest,
+    ::testing::Values(
+        ResultCase{"Correct", kPaddedBytes, -1, false, 0, {}},
+        // A spill that failed leaves the digits in memory, unpadded.
+        ResultCase{"InMemory", kResultDigits, -1, false, 0, {}},
+        ResultCase{"IntegerPart", kPaddedBytes, 2, false, 0, {kAtDigit + "0"}},
+        ResultCase{"FirstFractionDigit", kPaddedBytes, 4, false, 0, {kAtDigit + "1"}},
+        ResultCase{"LastResultDigitInMemory", kResultDigits, 9996, false, 0, {kAtDigit + "9993"}},
+        ResultCase{"FirstPaddingDigit", kPaddedBytes, 9997, false, 0, {kAtDigit + "9994"}},
+        ResultCase{"LastPaddingDigit", kPaddedBytes, 14997, false, 0, {kAtDigit + "14994"}},
+        // Nothing computed: the digits read as zeros up to the 3.
+        ResultCase{"NoDigits", 0, -1, false, 0, {kAtDigit + "0"}},
+        // Without a window the digits are read one by one, to the same verdict.
+        ResultCase{"NoSmallBlock", kPaddedBytes, 5000, true, 0,
+                   {"LocalAlloc() function fail 1", kAtDigit + "4997"}},
+        // Digits 200 to 299 cannot be read back: none of them is vouched for.
+        ResultCase{"UnreadableWindow", kPaddedBytes, -1, false, 3,
+                   {"ReadFile() function fail", kAtDigit + "197"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -33,4 +33,13 @@ TEST(PiDigits, AtLeast9900FractionDigitsAreThoseOfPi) {
   EXPECT_GE(correct, 9900);
 }
 
+// The digits the result check expects, which the main suite shows every
+// build computes: pi's up to fraction digit 9982, and not beyond.
+TEST(PiDigits, TheCorrectResultHolds9982FractionDigitsOfPi) {
+  std::string bytes;
+  for (const char c : std::string(kCorrectResultDigits)) bytes.push_back(static_cast<char>(c - '0'));
+  ASSERT_EQ(bytes.size(), kResultDigits);
+  EXPECT_EQ(pioracle::CorrectFractionDigits(bytes), 9982);
+}
+
 }  // namespace

@@ -7,9 +7,12 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <random>
 #include <set>
 #include <vector>
 
+#include "fft/arithmetic_hooks.h"
+#include "fft/fft_transform.h"
 #include "platform/fault.h"
 #include "platform/platform.h"
 #include "tests/fft/fft_support.h"
@@ -125,6 +128,30 @@ TEST_F(FftTablesTest, SetUpAsksForFourFixedBlocksInOrderReleasesThemAndRepeats) 
   FreeFftTables();
   EXPECT_TRUE(watch.held().empty());
   EXPECT_TRUE(log_.Records().empty());
+}
+
+// The transforms keep a copy of the roots they read most. A table filled
+// anew, often where the last one stood, must reach them: a corrupted one,
+// and a sound one after it.
+TEST_F(FftTablesTest, EveryTableSetUpReachesTheTransforms) {
+  constexpr std::int32_t n = 4096;
+  std::mt19937 random(19);
+  std::uniform_real_distribution<double> value(-9.0, 9.0);
+  std::vector<FftComplex> in(n), sound(n), out(n);
+  for (FftComplex& c : in) c = {value(random), value(random)};
+  const auto transform = [&](std::vector<FftComplex>& to) {
+    ASSERT_EQ(InitFftTables(), 0);
+    FftTransform(in.data(), to.data(), n, 1, +1);
+    FreeFftTables();
+  };
+  transform(sound);
+  const ArithmeticHooks saved = arithmeticHooks;
+  arithmeticHooks.twiddles = [](FftComplex* table, std::int32_t) { table[4000].re += 1e-3; };
+  transform(out);
+  arithmeticHooks = saved;
+  EXPECT_FALSE(ffttest::SameBits(out.data(), sound.data(), n)) << "the corrupted root was not read";
+  transform(out);
+  EXPECT_TRUE(ffttest::SameBits(out.data(), sound.data(), n)) << "the corrupted root outlived its table";
 }
 
 // Failing request 0 stands for every request failing.

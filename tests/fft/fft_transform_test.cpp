@@ -321,11 +321,14 @@ void ConstantSpectrum(std::int32_t n, double value) {
   fftTables.spectrumA[0] = {value * n, 0.0};
 }
 
+// Also checks the distance it reports: the value is exact here, so is the
+// distance from its integer.
 Digit RoundedOnePosition(double value) {
   ConstantSpectrum(8, value);
   Digit out[2] = {99, 99};
-  SpectrumToDigits(8, out, 1);
+  const double distance = SpectrumToDigits(8, out, 1);
   EXPECT_EQ(out[1], 99) << "wrote past m";
+  EXPECT_EQ(distance, std::fabs(value - out[0])) << value;
   return out[0];
 }
 
@@ -337,6 +340,26 @@ TEST_F(FftTransformTest, RoundsHalvesUpward) {
   EXPECT_EQ(RoundedOnePosition(7.4999999), 7);
   EXPECT_EQ(RoundedOnePosition(0.4999999), 0);
   EXPECT_EQ(RoundedOnePosition(-0.5), 0);
+}
+
+// The distance reported is the largest of the positions converted, in
+// whichever lane of the four-at-a-time path or of the tail it lies;
+// positions from m on do not count.
+TEST_F(FftTransformTest, ReportsTheLargestDistanceOfThePositionsConverted) {
+  constexpr std::int32_t n = 16;
+  constexpr std::int32_t m = 11;  // two groups of four and a tail of three
+  for (std::int32_t p = 0; p < n; ++p) {
+    std::vector<FftComplex> values(n, FftComplex{4.0, 0.0});
+    values[p].re = 7.3;
+    FftTransform(values.data(), fftTables.spectrumA, n, 1, +1);
+    Digit out[n];
+    const double distance = SpectrumToDigits(n, out, m);
+    if (p < m) {
+      EXPECT_NEAR(distance, 0.3, 1e-12) << "position " << p;
+    } else {
+      EXPECT_LT(distance, 1e-12) << "position " << p;
+    }
+  }
 }
 
 TEST_F(FftTransformTest, CarriesTowardZeroDropsTheTopCarryAndWritesOnlyM) {
