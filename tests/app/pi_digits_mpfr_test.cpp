@@ -37,7 +37,7 @@ TEST(PiDigits, AtLeast9900FractionDigitsAreThoseOfPi) {
 // build computes: pi's up to fraction digit 9982, and not beyond.
 TEST(PiDigits, TheCorrectResultHolds9982FractionDigitsOfPi) {
   std::string bytes;
-  for (const char c : std::string(kCorrectResultDigits)) bytes.push_back(static_cast<char>(c - '0'));
+  for (const char c : std::string(kCorrectResultDigits)) bytes += static_cast<char>(c - '0');
   ASSERT_EQ(bytes.size(), kResultDigits);
   EXPECT_EQ(pioracle::CorrectFractionDigits(bytes), 9982);
 }

@@ -5,12 +5,10 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <functional>
 #include <random>
 #include <string>
 #include <vector>
 
-#include "fft/arithmetic_hooks.h"
 #include "fft/fft_transform.h"
 #include "platform/fault.h"
 #include "store/digits.h"
@@ -464,51 +462,6 @@ TEST_F(NumberProductTest, OnlyTheTopTenThousandDigitsOfASpilledOperandCount) {
   ScopedNumber empty;
   ExpectNumber(*MultiplyNumbers(*spilled, *empty), Digits(9997, 0));
   EXPECT_TRUE(log_.Records().empty());
-}
-
-// Every product's values moved off their integers by a shift, through the
-// spectrum's constant term: the largest distance is the shift, and past
-// the limit the round-off record is written once, whichever way the product
-// is made, until the check is reset for another run.
-TEST_F(NumberProductTest, RoundOffPastTheLimitIsRecordedOncePerRun) {
-  static double shift = 0;
-  const ArithmeticHooks saved = arithmeticHooks;
-  arithmeticHooks.spectrum = [](FftComplex* values, std::int32_t n) {
-    values[0].re += shift * n;
-  };
-  std::mt19937 random(18);
-  ScopedNumber x = Make(RandomDigits(random, 3000, 0, 9));
-  const std::function<void()> ways[] = {
-      [&] { MultiplyNumbers(*x, *x); },
-      [&] { SquareNumber(*x); },
-      [&] {
-        ffttest::BlockHog hog(LargeBlock, 1);  // through the result's block
-        MultiplyNumbers(*x, *x);
-      }};
-  const char kRoundOff[] = "Error:FFT round-off error too large";
-  const auto recorded = [&] {
-    const std::vector<std::string> all = log_.Messages();
-    return std::count(all.begin(), all.end(), kRoundOff);
-  };
-  int expected = 0;
-  for (const auto& product : ways) {
-    ResetRoundOffCheck();
-    shift = kRoundOffLimit / 2;
-    product();
-    EXPECT_NEAR(LargestRoundOff(), shift, 1e-9);
-    shift = kRoundOffLimit * 2;
-    product();
-    product();
-    EXPECT_NEAR(LargestRoundOff(), shift, 1e-9);
-    EXPECT_EQ(recorded(), ++expected);
-  }
-  arithmeticHooks = saved;
-  ResetRoundOffCheck();
-  for (const LogRecord& record : log_.Records()) {
-    if (testsupport::Narrow(record.message) != kRoundOff) continue;
-    EXPECT_EQ(record.comCode, 0u);
-    EXPECT_EQ(record.externalCode, 1u);
-  }
 }
 
 TEST_F(NumberProductTest, AnOperandThatCannotBeReadGivesAnEmptyResult) {
