@@ -1,8 +1,8 @@
 #include "fft/exact_arithmetic.h"  // before anything is defined
 #include "fft/fft_transform.h"
 
+#include <algorithm>
 #include <cassert>
-#include <cmath>
 #include <cstring>
 #include <initializer_list>
 
@@ -86,7 +86,10 @@ inline std::int64_t RoundedValue(const FftComplex& value, double scale,
   const auto truncated = static_cast<std::int64_t>(x);
   const double below = static_cast<double>(truncated);
   const bool above = below > x;
-  distance = std::fabs(v - (above ? below - 1.0 : below));
+  const double nearest = above ? below - 1.0 : below;
+  // The larger of the two differences rather than an absolute value, which
+  // the 32-bit build would take on the x87 stack.
+  distance = std::max(v - nearest, nearest - v);
   return above ? truncated - 1 : truncated;
 }
 
