@@ -62,12 +62,10 @@ bool WriteAt(platform::FileHandle file, std::uint32_t position,
   return false;
 }
 
+// The library's reversal: several times faster than swapping byte by byte,
+// and a run reverses tens of thousands of numbers.
 void ReverseBytes(Digit* bytes, std::uint32_t count) {
-  for (std::uint32_t p = 0; p < count / 2; ++p) {
-    const Digit swapped = bytes[p];
-    bytes[p] = bytes[count - 1 - p];
-    bytes[count - 1 - p] = swapped;
-  }
+  std::reverse(bytes, bytes + count);
 }
 
 void ToggleOrder(DecNumber& n) {
