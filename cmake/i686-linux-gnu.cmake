@@ -10,6 +10,6 @@ set(CMAKE_FIND_ROOT_PATH /usr/i686-linux-gnu)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-# Linked statically, so the emulator needs no 32-bit loader or libraries.
-set(CMAKE_EXE_LINKER_FLAGS_INIT -static)
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386)
+# The emulator finds the 32-bit loader and libraries in the cross compiler's
+# own tree.
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386 -L /usr/i686-linux-gnu)
