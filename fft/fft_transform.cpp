@@ -79,10 +79,14 @@ const FftKernelOps kPlainOps = {&PlainTransform, &PlainMultiply};
 // one below zero, which is the same integer wherever it fits in 64 bits
 // and spares a call into the runtime for every digit. `distance` is how far
 // the value lay from that integer: exact, since both are close doubles.
+// A value beyond kValueBound, or NaN, comes from a corrupted transform: its
+// distance tells the round-off check, and it is held to the bound so that
+// the conversion and the carries stay defined.
 inline std::int64_t RoundedValue(const FftComplex& value, double scale,
                                  double& distance) {
+  constexpr double kValueBound = 0x1p40;  // true values stay below 2^24
   const double v = value.re * scale;
-  const double x = v + 0.5;
+  const double x = std::min(std::max(-kValueBound, v + 0.5), kValueBound);
   const auto truncated = static_cast<std::int64_t>(x);
   const double below = static_cast<double>(truncated);
   const bool above = below > x;

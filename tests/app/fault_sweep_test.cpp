@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <limits>
 #include <set>
 #include <string>
 #include <vector>
@@ -325,7 +326,9 @@ const std::string kRoundOff = "Error:FFT round-off error too large";
 // corrects. A tenth of the limit leaves no trace. 0.55 * sin passes 0.5
 // from position 5952 of 32768: digit index 5949 (a 4), fraction digit
 // 5946, is the first wrong. a's fraction digit 1997 off by 5 moves pi by
-// about 3.7 * 5 * 10^-1997.
+// about 3.7 * 5 * 10^-1997. An infinite value turns the whole last product
+// infinite or NaN, which must neither convert nor carry out of range: wrong
+// from the integer digit on.
 INSTANTIATE_TEST_SUITE_P(
     Arithmetic, ArithmeticFaultTest,
     ::testing::Values(
@@ -335,6 +338,9 @@ INSTANTIATE_TEST_SUITE_P(
                        {kRoundOff}},
         ArithmeticCase{"SpectrumOfTheLastProduct", ArithmeticCase::Spectrum, kProducts, 0.55,
                        {kRoundOff, kResultCheck + "5946"}},
+        ArithmeticCase{"SpectrumGoneInfinite", ArithmeticCase::Spectrum, kProducts,
+                       std::numeric_limits<double>::infinity(),
+                       {kRoundOff, kResultCheck + "0"}},
         ArithmeticCase{"Twiddle", ArithmeticCase::Twiddle, 0, 1e-5,
                        {kRoundOff, kResultCheck + "8310"}},
         ArithmeticCase{"DigitAfterAStep", ArithmeticCase::Digit, 2000, 5,
