@@ -63,7 +63,8 @@ bool WriteAt(platform::FileHandle file, std::uint32_t position,
 }
 
 // The library's reversal: several times faster than swapping byte by byte,
-// and a run reverses tens of thousands of numbers.
+// and a run reverses tens of thousands of numbers and loads every product's
+// operands through here.
 void ReverseBytes(Digit* bytes, std::uint32_t count) {
   std::reverse(bytes, bytes + count);
 }
@@ -170,11 +171,7 @@ int ReadDigits(const DecNumber& n, std::uint32_t low, std::uint32_t high,
 int ReadInIndexOrder(const DecNumber& n, std::uint32_t low, std::uint32_t high,
                      Digit* buffer) {
   if (ReadDigits(n, low, high, buffer) != 0) return 1;
-  // The library's reversal, which the compiler vectorises: every product
-  // loads its operands through here.
-  if (n.digitOrder != MostSignificantFirst) {
-    std::reverse(buffer, buffer + (high - low + 1));
-  }
+  if (n.digitOrder != MostSignificantFirst) ReverseBytes(buffer, high - low + 1);
   return 0;
 }
 
