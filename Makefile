@@ -12,7 +12,7 @@ help:
 	@echo "make run-win64                 the same run with the x86-64 Windows build under Wine"
 	@echo "make check-native|check-valgrind|check-asan|check-win64|check-win32|check-i686   one part of make check"
 	@echo "make sweep    the long fault sweeps, held-back-pool runs and randomized tests"
-	@echo "make bench    build the benchmarks optimised and run them (needs libbenchmark-dev, libfftw3-dev)"
+	@echo "make bench    build the 64-bit and 32-bit benchmarks optimised and run them (needs libbenchmark-dev, libfftw3-dev, and their :i386)"
 	@echo "make clean    remove build/"
 
 run:
@@ -36,7 +36,7 @@ sweep: deps
 clean:
 	rm -rf build
 
-# Benchmarks (bench/), built optimised in build/bench.
+# Benchmarks (bench/), built optimised for 64-bit and 32-bit x86 in
+# build/bench and build/bench-i686.
 bench:
-	@source tools/lib.sh && build bench tavrex_bench
-	@build/bench/bench/tavrex_bench
+	@tools/bench.sh

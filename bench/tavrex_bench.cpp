@@ -2,14 +2,25 @@
 // and additive operations of numbers, and one whole ComputePi, followed by
 // a summary of the comparisons and the number of transforms of a whole
 // run, counted as the run makes them.
+//   --tavrex_results=FILE       save what was measured in FILE instead of
+//                               printing the summary (tools/bench.sh)
+//   --tavrex_summary=FILE,...   run nothing; print the summary of the
+//                               builds whose results the files hold
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <cpuid.h>
+#endif
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <map>
 #include <random>
 #include <string>
@@ -201,23 +212,98 @@ std::map<std::int32_t, std::int64_t> CountTransformsOfComputePi() {
 }
 
 // The largest distance of a convolution value from its integer over one
-// whole run, on every kernel the processor runs, beside the limit of the
-// round-off check: what the limit's margin rests on.
-void PrintRoundOff(std::ostream& out) {
+// whole run, on every kernel the processor runs, for the summary beside
+// the limit of the round-off check: what the limit's margin rests on.
+std::string RoundOffOfEveryKernel() {
   const FftKernel chosen = ActiveFftKernel();
-  char limit[32];
-  std::snprintf(limit, sizeof limit, "%.3g", kRoundOffLimit);
-  out << "Largest round-off distance in one ComputePi (limit " << limit << "):";
+  std::string text;
   for (FftKernel kernel : kFftKernels) {
     if (!SetFftKernel(kernel)) continue;
     const ScratchDirectory scratch;
     ComputePi();
     char distance[32];
     std::snprintf(distance, sizeof distance, "%.3g", LargestRoundOff());
-    out << " " << FftKernelName(kernel) << " " << distance;
+    text += std::string(text.empty() ? "" : " ") + FftKernelName(kernel) + " " +
+            distance;
   }
-  out << "\n";
   SetFftKernel(chosen);
+  return text;
+}
+
+// The kernels this build carries, whether or not the processor runs them.
+std::string CarriedKernels() {
+  std::string text = FftKernelName(FftKernel::Plain);
+  const std::pair<FftKernel, const FftKernelOps*> vector[] = {
+      {FftKernel::Sse2, Sse2FftKernel()},
+      {FftKernel::Avx, AvxFftKernel()},
+      {FftKernel::Avx512, Avx512FftKernel()}};
+  for (const auto& [kernel, ops] : vector) {
+    if (ops != nullptr) text += std::string(" ") + FftKernelName(kernel);
+  }
+  return text;
+}
+
+// The processor's brand string, family and model, as it reports them.
+std::string ProcessorName() {
+#if defined(__x86_64__) || defined(__i386__)
+  unsigned regs[12] = {};
+  unsigned top = __get_cpuid_max(0x80000000u, nullptr);
+  std::string brand;
+  if (top >= 0x80000004u) {
+    for (unsigned leaf = 0; leaf < 3; ++leaf) {
+      __get_cpuid(0x80000002u + leaf, &regs[4 * leaf], &regs[4 * leaf + 1],
+                  &regs[4 * leaf + 2], &regs[4 * leaf + 3]);
+    }
+    char text[sizeof regs + 1] = {};
+    std::memcpy(text, regs, sizeof regs);
+    brand = text;
+    brand.erase(0, brand.find_first_not_of(' '));
+    brand.erase(brand.find_last_not_of(' ') + 1);
+  }
+  unsigned eax = 0, ebx = 0, ecx = 0, edx = 0;
+  if (__get_cpuid(1, &eax, &ebx, &ecx, &edx)) {
+    unsigned family = (eax >> 8) & 0xF, model = (eax >> 4) & 0xF;
+    if (family == 0xF) family += (eax >> 20) & 0xFF;
+    if (family >= 6) model += ((eax >> 16) & 0xF) << 4;
+    brand += " (family " + std::to_string(family) + ", model " +
+             std::to_string(model) + ")";
+  }
+  return brand.empty() ? "unknown" : brand;
+#else
+  return "unknown";
+#endif
+}
+
+// The value of --NAME=VALUE among the arguments, which it is taken out of.
+std::string TakeOption(std::vector<char*>& args, const std::string& name) {
+  const std::string prefix = "--" + name + "=";
+  std::string value;
+  for (auto at = args.begin(); at != args.end();) {
+    if (std::strncmp(*at, prefix.c_str(), prefix.size()) == 0) {
+      value = *at + prefix.size();
+      at = args.erase(at);
+    } else {
+      ++at;
+    }
+  }
+  return value;
+}
+
+// The summary of the builds whose results the comma-separated files hold.
+int PrintSummaryOf(const std::string& files) {
+  std::vector<BenchResults> builds;
+  std::istringstream list(files);
+  std::string path;
+  while (std::getline(list, path, ',')) {
+    BenchResults build;
+    if (!build.Load(path)) {
+      std::cerr << "cannot read the results in " << path << "\n";
+      return 1;
+    }
+    builds.push_back(build);
+  }
+  PrintSummary(std::cout, builds);
+  return 0;
 }
 
 void RegisterBenchmarks() {
@@ -253,6 +339,9 @@ int main(int argc, char** argv) {
   // spell of other work on the machine cannot spoil every repetition of one
   // of them; options given on the command line come later and win.
   std::vector<char*> args(argv, argv + argc);
+  const std::string summaryOf = TakeOption(args, "tavrex_summary");
+  if (!summaryOf.empty()) return PrintSummaryOf(summaryOf);
+  const std::string resultsFile = TakeOption(args, "tavrex_results");
   std::string interleave = "--benchmark_enable_random_interleaving=true";
   args.insert(args.begin() + 1, interleave.data());
   int count = static_cast<int>(args.size());
@@ -265,14 +354,31 @@ int main(int argc, char** argv) {
     std::cerr << "no memory for the work pool or the FFT tables\n";
     return 3;
   }
-  std::cout << "FFT kernel: " << FftKernelName(ActiveFftKernel()) << "\n";
+  BenchResults results;
+  results.bits = static_cast<int>(8 * sizeof(void*));
+  results.processor = ProcessorName();
+  results.kernel = FftKernelName(ActiveFftKernel());
+  results.carried = CarriedKernels();
+  std::cout << "FFT kernel: " << results.kernel << "\n";
   RegisterBenchmarks();
   SummaryReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.PrintSummary(std::cout, CountTransformsOfComputePi());
-  PrintRoundOff(std::cout);
+  reporter.Collect(results);
+  results.transforms = CountTransformsOfComputePi();
+  results.roundOff = RoundOffOfEveryKernel();
   benchmark::Shutdown();
   FreeFftTables();
   FreeWorkPool();
+  if (resultsFile.empty()) {
+    PrintSummary(std::cout, {results});
+    return 0;
+  }
+  std::ofstream out(resultsFile);
+  results.Save(out);
+  out.close();
+  if (!out) {
+    std::cerr << "cannot write the results to " << resultsFile << "\n";
+    return 1;
+  }
   return 0;
 }

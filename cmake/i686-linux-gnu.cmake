@@ -1,15 +1,24 @@
-# 32-bit x86 Linux with Debian's cross compiler, run under user-mode
-# emulation: the shipped program's instruction set and data model (32-bit
-# pointers and longs, SSE2 doubles) on the POSIX backend, so that the core
-# and the whole test suite execute as 32-bit code on a 64-bit build machine.
+# 32-bit x86 Linux with Debian's cross compiler: the shipped program's
+# instruction set and data model (32-bit pointers and longs, SSE2 doubles)
+# on the POSIX backend, so that the core and the whole test suite execute as
+# 32-bit code on a 64-bit build machine, under user-mode emulation, or
+# directly where the kernel runs 32-bit code.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
 set(CMAKE_CXX_COMPILER i686-linux-gnu-g++)
-set(CMAKE_FIND_ROOT_PATH /usr/i686-linux-gnu)
+# The cross compiler's own tree, then the build machine's i386 multiarch
+# packages (libfftw3-dev:i386 and libbenchmark-dev:i386 for the benchmarks)
+# in /usr/lib/i386-linux-gnu, where the compiler itself looks too.
+set(CMAKE_LIBRARY_ARCHITECTURE i386-linux-gnu)
+set(CMAKE_FIND_ROOT_PATH /usr/i686-linux-gnu /)
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+# Run directly, an executable finds the cross compiler's C++ runtime
+# through its run path; the emulator falls back to the same host path.
+set(CMAKE_EXE_LINKER_FLAGS_INIT "-Wl,-rpath,/usr/i686-linux-gnu/lib")
 # The emulator finds the 32-bit loader and libraries in the cross compiler's
 # own tree.
 set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386 -L /usr/i686-linux-gnu)
