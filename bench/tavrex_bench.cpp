@@ -191,9 +191,9 @@ const FftKernelOps* countedKernel = nullptr;
 
 void CountingTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
                        std::int32_t stride, std::int32_t sign,
-                       const FftComplex* table, std::int32_t span) {
+                       const FftRoots& roots) {
   ++transformCounts[n];
-  countedKernel->transform(in, out, n, stride, sign, table, span);
+  countedKernel->transform(in, out, n, stride, sign, roots);
 }
 
 void PassingMultiply(FftComplex* product, const FftComplex* other,

@@ -25,6 +25,7 @@ struct Avx {
   using Reg = __m256d;
   using One = Sse2;
   static constexpr std::int32_t kWidth = 2;
+  static constexpr int kRegisters = kVectorRegisters;
 
   [[gnu::always_inline]] static Reg Load(const FftComplex* p) {
     return _mm256_loadu_pd(&p->re);
@@ -57,12 +58,13 @@ struct Avx {
   [[gnu::always_inline]] static Reg DuplicateIm(Reg v) {
     return _mm256_permute_pd(v, 0xF);
   }
-  [[gnu::always_inline]] static void StoreColumns(FftComplex* const* columns,
-                                                  Reg a, Reg b, Reg c, Reg d) {
-    Store(columns[0], _mm256_permute2f128_pd(a, b, 0x20));
-    Store(columns[0] + 2, _mm256_permute2f128_pd(c, d, 0x20));
-    Store(columns[1], _mm256_permute2f128_pd(a, b, 0x31));
-    Store(columns[1] + 2, _mm256_permute2f128_pd(c, d, 0x31));
+  [[gnu::always_inline]] static void StoreColumns(FftComplex* const* lanes,
+                                                  std::int32_t at, Reg a,
+                                                  Reg b, Reg c, Reg d) {
+    Store(lanes[0] + at, _mm256_permute2f128_pd(a, b, 0x20));
+    Store(lanes[0] + at + 2, _mm256_permute2f128_pd(c, d, 0x20));
+    Store(lanes[1] + at, _mm256_permute2f128_pd(a, b, 0x31));
+    Store(lanes[1] + at + 2, _mm256_permute2f128_pd(c, d, 0x31));
   }
   [[gnu::always_inline]] static Reg DirectionSigns(std::int32_t sign) {
     return sign > 0 ? _mm256_set_pd(0.0, -0.0, 0.0, -0.0)

@@ -1,215 +1,41 @@
 // The one structure of every vector kernel, instantiated per instruction
 // set with a vector type V that holds V::kWidth complex values, each as its
-// (re, im) pair, the layout of FftComplex arrays.
+// (re, im) pair, the layout of FftComplex arrays, and has V::kRegisters
+// vector registers.
 //
 // The transform performs exactly the radix-2 butterflies of the plain
 // recursion, each on the same operands with the same operations; only the
 // order in which they run differs. A first pass reads the input in
-// bit-reversed order and does the stages of sizes 2, 4 and 8, its vector
+// bit-reversed order and does the first stages in registers, its vector
 // lanes feeding kWidth blocks of kBlockSize points at once; each block does
 // its stages in a scratch copy in the first-level cache and its last pass
 // stores it into the output. The larger stages follow depth first, as in
-// the plain recursion, three at a time in one pass over the data.
+// the plain recursion. Every pass does as many stages in registers as the
+// registers hold, three on x86-64 and two with the eight of 32-bit x86, so
+// that the values go through memory as seldom as the registers allow.
 //
 // Each translation unit that includes this compiles it for its own
 // instruction set; internal linkage keeps one unit's code from standing in
 // for another's.
 #pragma once
 
+#include <cassert>
+#include <cstddef>
 #include <cstdint>
 
 #include "fft/fft_kernels.h"
 
 namespace {
 
-// The first pass does the stages up to kLeafRadix; blocks of kBlockSize
-// points then do theirs with roots gathered once per transform: 8 KiB of
-// values and 16 KiB of roots fit the 32 KiB first-level cache.
-inline constexpr std::int32_t kLeafRadix = 8;
+// Offsets in units of FftComplex, as wide as pointers, so that addresses
+// need no widening.
+using Index = std::ptrdiff_t;
+
+// The first pass does the stages up to the leaf's radix; blocks of
+// kBlockSize points then do theirs in the first-level cache: kWidth blocks
+// of 8 KiB each, beside the prepared roots they read.
 inline constexpr std::int32_t kBlockSize = 512;
-
-// A root of unity prepared for butterflies: c in both parts of each complex,
-// s in both parts with the direction folded in, (-sign * s, sign * s).
-template <class V>
-struct Roots {
-  typename V::Reg c;
-  typename V::Reg s;
-};
-
-// The roots at table entries first, first + step, ..., one per complex.
-template <class V>
-[[gnu::always_inline]] inline Roots<V> LoadRoots(const FftComplex* first,
-                                                 std::int32_t step,
-                                                 typename V::Reg signs) {
-  const typename V::Reg w =
-      step == 1 ? V::Load(first) : V::LoadStrided(first, step);
-  return {V::DuplicateRe(w), V::Xor(V::DuplicateIm(w), signs)};
-}
-
-// b times the root. Forward: (b.re*c + b.im*(-s), b.im*c + b.re*s), which
-// are the plain recursion's b.re*c - s*b.im and s*b.re + c*b.im exactly:
-// products and sums commute, and x - y is by definition x + (-y).
-template <class V>
-[[gnu::always_inline]] inline typename V::Reg Turn(typename V::Reg b,
-                                                   const Roots<V>& w) {
-  return V::Add(V::Mul(b, w.c), V::Mul(V::SwapParts(b), w.s));
-}
-
-// One butterfly from the values at lo and hi to those at toLo and toHi.
-template <class V>
-[[gnu::always_inline]] inline void Butterfly(const FftComplex* lo,
-                                             const FftComplex* hi,
-                                             FftComplex* toLo, FftComplex* toHi,
-                                             const Roots<V>& w) {
-  const typename V::Reg a = V::Load(lo);
-  const typename V::Reg t = Turn(V::Load(hi), w);
-  V::Store(toLo, V::Add(a, t));
-  V::Store(toHi, V::Sub(a, t));
-}
-
-// Two stages on four values a quarter apart: first the pairs (0, 1) and
-// (2, 3) with the root of the half size, then (0, 2) and (1, 3) with the two
-// roots of the full size.
-template <class V>
-[[gnu::always_inline]] inline void Radix4(const FftComplex* src, FftComplex* p,
-                                          std::int32_t quarter,
-                                          const Roots<V>& half,
-                                          const Roots<V>& full0,
-                                          const Roots<V>& full1) {
-  using R = typename V::Reg;
-  const R x0 = V::Load(src);
-  const R x2 = V::Load(src + 2 * quarter);
-  R t = Turn(V::Load(src + quarter), half);
-  const R y0 = V::Add(x0, t);
-  const R y1 = V::Sub(x0, t);
-  t = Turn(V::Load(src + 3 * quarter), half);
-  const R y2 = V::Add(x2, t);
-  const R y3 = V::Sub(x2, t);
-  t = Turn(y2, full0);
-  V::Store(p, V::Add(y0, t));
-  V::Store(p + 2 * quarter, V::Sub(y0, t));
-  t = Turn(y3, full1);
-  V::Store(p + quarter, V::Add(y1, t));
-  V::Store(p + 3 * quarter, V::Sub(y1, t));
-}
-
-// The roots of one size as a pass reads them: straight from the shared
-// table, every step-th entry...
-template <class V>
-class TableRoots {
- public:
-  TableRoots(const FftComplex* table, std::int32_t step, std::int32_t sign)
-      : table_(table), step_(step), sign_(sign) {}
-  // Roots k .. k + U::kWidth - 1.
-  template <class U = V>
-  [[gnu::always_inline]] Roots<U> At(std::int32_t k) const {
-    return LoadRoots<U>(table_ + k * step_, step_, U::DirectionSigns(sign_));
-  }
-
- private:
-  const FftComplex* table_;
-  std::int32_t step_;
-  std::int32_t sign_;
-};
-
-// ... or gathered beforehand and kept ready for use: c twice, then s with
-// the direction folded in twice, in two arrays of pairs.
-template <class V>
-class LocalRoots {
- public:
-  LocalRoots(const FftComplex* c, const FftComplex* s) : c_(c), s_(s) {}
-  template <class U = V>
-  [[gnu::always_inline]] Roots<U> At(std::int32_t k) const {
-    return {U::Load(c_ + k), U::Load(s_ + k)};
-  }
-
- private:
-  const FftComplex* c_;
-  const FftComplex* s_;
-};
-
-// Calls step.template operator()<U>(k) for k = 0 .. count - 1, kWidth
-// columns at a time with U = V where the columns of `base` start on a
-// boundary of V's width, one at a time with U = V::One before and after.
-// Whole-width accesses across cache lines cost nearly twice as much.
-template <class V, class Step>
-[[gnu::always_inline]] inline void ForColumns(const FftComplex* base,
-                                              std::int32_t count, Step&& step) {
-  using One = typename V::One;
-  const auto address = reinterpret_cast<std::uintptr_t>(base);
-  std::int32_t k = 0;
-  if (V::kWidth > 1 && address % sizeof(FftComplex) == 0) {
-    const std::int32_t lead = static_cast<std::int32_t>(
-        (V::kWidth - address / sizeof(FftComplex) % V::kWidth) % V::kWidth);
-    for (; k < lead && k < count; ++k) step.template operator()<One>(k);
-  }
-  for (; k + V::kWidth <= count; k += V::kWidth) step.template operator()<V>(k);
-  for (; k < count; ++k) step.template operator()<One>(k);
-}
-
-// The stage of size 2 * half over every block of half-size pairs, from src
-// to dst (which may be the same).
-template <class V, class Source>
-void Radix2Pass(const FftComplex* src, FftComplex* dst, std::int32_t n,
-                std::int32_t half, const Source& roots) {
-  for (std::int32_t k = 0; k < half; k += V::kWidth) {
-    const Roots<V> w = roots.At(k);
-    for (std::int32_t j = k; j < n; j += 2 * half) {
-      Butterfly<V>(src + j, src + j + half, dst + j, dst + j + half, w);
-    }
-  }
-}
-
-// The stages of sizes 2 * quarter and 4 * quarter over every block.
-template <class V, class Source>
-void Radix4Pass(const FftComplex* src, FftComplex* dst, std::int32_t n,
-                std::int32_t quarter, const Source& halfRoots,
-                const Source& fullRoots) {
-  for (std::int32_t k = 0; k < quarter; k += V::kWidth) {
-    const Roots<V> half = halfRoots.At(k);
-    const Roots<V> full0 = fullRoots.At(k);
-    const Roots<V> full1 = fullRoots.At(k + quarter);
-    for (std::int32_t j = k; j < n; j += 4 * quarter) {
-      Radix4<V>(src + j, dst + j, quarter, half, full0, full1);
-    }
-  }
-}
-
-// Three stages on eight values an eighth apart, in place: pairs (0, 1),
-// (2, 3), ... with the root of a quarter of the size, then (0, 2), (1, 3),
-// ... with the two of half the size, then (0, 4) .. (3, 7) with the four of
-// the full size.
-template <class U, class Source>
-[[gnu::always_inline]] inline void Radix8(FftComplex* p, std::int32_t k,
-                                          std::int32_t eighth,
-                                          const Source& quarterRoots,
-                                          const Source& halfRoots,
-                                          const Source& fullRoots) {
-  using R = typename U::Reg;
-  R x[8];
-  const Roots<U> w1 = quarterRoots.template At<U>(k);
-  for (int j = 0; j < 8; j += 2) {
-    const R a = U::Load(p + j * eighth);
-    const R t = Turn(U::Load(p + (j + 1) * eighth), w1);
-    x[j] = U::Add(a, t);
-    x[j + 1] = U::Sub(a, t);
-  }
-  for (int j = 0; j < 2; ++j) {
-    const Roots<U> w2 = halfRoots.template At<U>(k + j * eighth);
-    for (int g = 0; g < 8; g += 4) {
-      const R a = x[g + j];
-      const R t = Turn(x[g + j + 2], w2);
-      x[g + j] = U::Add(a, t);
-      x[g + j + 2] = U::Sub(a, t);
-    }
-  }
-  for (int j = 0; j < 4; ++j) {
-    const Roots<U> w3 = fullRoots.template At<U>(k + j * eighth);
-    const R t = Turn(x[j + 4], w3);
-    U::Store(p + j * eighth, U::Add(x[j], t));
-    U::Store(p + (j + 4) * eighth, U::Sub(x[j], t));
-  }
-}
+static_assert(kPreparedSpan == kBlockSize, "the blocks read prepared roots");
 
 // log2 of a power of two.
 constexpr std::int32_t StageCount(std::int32_t size) {
@@ -221,9 +47,228 @@ constexpr std::int32_t StageCount(std::int32_t size) {
   return count;
 }
 
+// A root of unity prepared for butterflies: c in both parts of each complex,
+// s in both parts with the direction folded in, (-sign * s, sign * s).
+template <class V>
+struct Roots {
+  typename V::Reg c;
+  typename V::Reg s;
+};
+
+// The roots in w = (c, s) pairs, one per complex, prepared.
+template <class V>
+[[gnu::always_inline]] inline Roots<V> Prepare(typename V::Reg w,
+                                               std::int32_t sign) {
+  return {V::DuplicateRe(w), V::Xor(V::DuplicateIm(w), V::DirectionSigns(sign))};
+}
+
+// b times the root. Forward: (b.re*c + b.im*(-s), b.im*c + b.re*s), which
+// are the plain recursion's b.re*c - s*b.im and s*b.re + c*b.im exactly:
+// products and sums commute, and x - y is by definition x + (-y).
+template <class V>
+[[gnu::always_inline]] inline typename V::Reg Turn(typename V::Reg b,
+                                                   const Roots<V>& w) {
+  return V::Add(V::Mul(b, w.c), V::Mul(V::SwapParts(b), w.s));
+}
+
+// The roots of one size as a pass reads them, root k at At(k): ready in
+// the prepared arrays up to kPreparedSpan, which a block reads over and
+// over...
+template <class V>
+class PreparedRoots {
+ public:
+  PreparedRoots() = default;
+  PreparedRoots(const FftRoots& roots, std::int32_t size, std::int32_t)
+      : c_(roots.cosines + size / 2 - 2), s_(roots.sines + size / 2 - 2) {
+    assert(size >= 4 && size <= kPreparedSpan);
+  }
+  // Roots k .. k + U::kWidth - 1.
+  template <class U = V>
+  [[gnu::always_inline]] Roots<U> At(Index k) const {
+    return {U::Load(c_ + k), U::Load(s_ + k)};
+  }
+
+ private:
+  const FftComplex* c_ = nullptr;
+  const FftComplex* s_ = nullptr;
+};
+
+// ... side by side up to 32768 points, half the bytes to fetch, prepared
+// as they are read...
+template <class V>
+class AdjacentRoots {
+ public:
+  AdjacentRoots() = default;
+  AdjacentRoots(const FftRoots& roots, std::int32_t size, std::int32_t sign)
+      : first_(roots.first[StageCount(size)]), sign_(sign) {
+    assert(roots.step[StageCount(size)] == 1);
+  }
+  template <class U = V>
+  [[gnu::always_inline]] Roots<U> At(Index k) const {
+    return Prepare<U>(U::Load(first_ + k), sign_);
+  }
+
+ private:
+  const FftComplex* first_ = nullptr;
+  std::int32_t sign_ = 1;
+};
+
+// ... and above, every step-th entry of the twiddle table.
+template <class V>
+class SpacedRoots {
+ public:
+  SpacedRoots() = default;
+  SpacedRoots(const FftRoots& roots, std::int32_t size, std::int32_t sign)
+      : first_(roots.first[StageCount(size)]),
+        step_(roots.step[StageCount(size)]),
+        sign_(sign) {}
+  template <class U = V>
+  [[gnu::always_inline]] Roots<U> At(Index k) const {
+    return Prepare<U>(U::LoadStrided(first_ + k * step_, step_), sign_);
+  }
+
+ private:
+  const FftComplex* first_ = nullptr;
+  Index step_ = 1;
+  std::int32_t sign_ = 1;
+};
+
+// The roots that column k of a pass over the stages of sizes 2q .. kRadix*q
+// reads, each fetched where a butterfly needs it: root i of the stage of
+// size 2 * half * q is entry k + i*q of that size's roots.
+template <class U, class Source>
+class FetchedRoots {
+ public:
+  FetchedRoots(const Source* sizes, Index k, Index q)
+      : sizes_(sizes), k_(k), q_(q) {}
+  [[gnu::always_inline]] Roots<U> operator()(int half, int i) const {
+    return sizes_[StageCount(half)].template At<U>(k_ + i * q_);
+  }
+
+ private:
+  const Source* sizes_;
+  Index k_;
+  Index q_;
+};
+
+// The same roots fetched once into registers, for a column that several
+// blocks share, where the registers hold them beside the values.
+template <class U, int kRadix>
+class HeldRoots {
+ public:
+  template <class Fetch>
+  [[gnu::always_inline]] explicit HeldRoots(const Fetch& fetch) {
+    Hold<1>(fetch);
+  }
+  [[gnu::always_inline]] Roots<U> operator()(int half, int i) const {
+    return {c_[half - 1 + i], s_[half - 1 + i]};
+  }
+
+ private:
+  template <int kHalf, class Fetch>
+  [[gnu::always_inline]] void Hold(const Fetch& fetch) {
+    if constexpr (kHalf < kRadix) {
+#pragma GCC unroll 8
+      for (int i = 0; i < kHalf; ++i) {
+        const Roots<U> w = fetch(kHalf, i);
+        c_[kHalf - 1 + i] = w.c;
+        s_[kHalf - 1 + i] = w.s;
+      }
+      Hold<2 * kHalf>(fetch);
+    }
+  }
+
+  // Vectors apart, not pairs of them: the compiler keeps an array of
+  // vectors in registers, but takes an array of pairs apart through memory.
+  typename U::Reg c_[kRadix - 1];
+  typename U::Reg s_[kRadix - 1];
+};
+
+// The stage of size 2 * kHalf * q and those above it on kRadix values in
+// registers: the pairs (0, 1), (2, 3), ... first, then (0, 2), (1, 3), ...
+// and so on.
+template <class U, int kRadix, int kHalf = 1, class RootsOf>
+[[gnu::always_inline]] inline void ColumnStages(typename U::Reg (&x)[kRadix],
+                                                const RootsOf& roots) {
+  if constexpr (kHalf < kRadix) {
+#pragma GCC unroll 8
+    for (int i = 0; i < kHalf; ++i) {
+      const Roots<U> w = roots(kHalf, i);
+#pragma GCC unroll 8
+      for (int b = 0; b < kRadix / (2 * kHalf); ++b) {
+        const int g = 2 * kHalf * b + i;
+        const typename U::Reg a = x[g];
+        const typename U::Reg t = Turn(x[g + kHalf], w);
+        x[g] = U::Add(a, t);
+        x[g + kHalf] = U::Sub(a, t);
+      }
+    }
+    ColumnStages<U, kRadix, 2 * kHalf>(x, roots);
+  }
+}
+
+// The stages of sizes 2q .. kRadix*q on the values src[i*q], i < kRadix,
+// into dst[i*q].
+template <class U, int kRadix, class RootsOf>
+[[gnu::always_inline]] inline void Column(const FftComplex* src,
+                                          FftComplex* dst, Index q,
+                                          const RootsOf& roots) {
+  typename U::Reg x[kRadix];
+#pragma GCC unroll 8
+  for (int i = 0; i < kRadix; ++i) x[i] = U::Load(src + i * q);
+  ColumnStages<U, kRadix>(x, roots);
+#pragma GCC unroll 8
+  for (int i = 0; i < kRadix; ++i) U::Store(dst + i * q, x[i]);
+}
+
+// The stages of sizes 2q .. kRadix*q over every block of src[0 .. n-1]
+// into dst (which may be src): column by column, each column's roots held
+// in registers for all blocks where they fit beside the values.
+template <class V, int kRadix, class Source>
+void ColumnPass(const FftComplex* src, FftComplex* dst, Index n, Index q,
+                const Source* given) {
+  // A copy of one's own, which no store can reach: the stores may alias
+  // anything, and the compiler would fetch the given roots anew after each.
+  Source sizes[StageCount(kRadix)];
+  for (int t = 0; t < StageCount(kRadix); ++t) sizes[t] = given[t];
+  const Index block = kRadix * q;
+  for (Index k = 0; k < q; k += V::kWidth) {
+    const FetchedRoots<V, Source> fetched(sizes, k, q);
+    if constexpr (3 * kRadix - 2 <= V::kRegisters) {
+      const HeldRoots<V, kRadix> held(fetched);
+      for (Index j = k; j < n; j += block) {
+        Column<V, kRadix>(src + j, dst + j, q, held);
+      }
+    } else {
+      for (Index j = k; j < n; j += block) {
+        Column<V, kRadix>(src + j, dst + j, q, fetched);
+      }
+    }
+  }
+}
+
+// Calls step.template operator()<U>(k) for k = 0 .. count - 1, kWidth
+// columns at a time with U = V where the columns of `base` start on a
+// boundary of V's width, one at a time with U = V::One before and after.
+// Whole-width accesses across cache lines cost nearly twice as much.
+template <class V, class Step>
+[[gnu::always_inline]] inline void ForColumns(const FftComplex* base,
+                                              Index count, Step&& step) {
+  using One = typename V::One;
+  const auto address = reinterpret_cast<std::uintptr_t>(base);
+  Index k = 0;
+  if (V::kWidth > 1 && address % sizeof(FftComplex) == 0) {
+    const auto lead = static_cast<Index>(
+        (V::kWidth - address / sizeof(FftComplex) % V::kWidth) % V::kWidth);
+    for (; k < lead && k < count; ++k) step.template operator()<One>(k);
+  }
+  for (; k + V::kWidth <= count; k += V::kWidth) step.template operator()<V>(k);
+  for (; k < count; ++k) step.template operator()<One>(k);
+}
+
 // Counts i up in bit-reversed order over the bits below `top` * 2.
-inline void ReversedIncrement(std::int32_t& i, std::int32_t top) {
-  std::int32_t bit = top;
+inline void ReversedIncrement(Index& i, Index top) {
+  Index bit = top;
   while (i & bit) {
     i ^= bit;
     bit >>= 1;
@@ -236,7 +281,9 @@ inline void ReversedIncrement(std::int32_t& i, std::int32_t top) {
 template <class U, int kSize, int kRadix>
 [[gnu::always_inline]] inline void LeafStages(typename U::Reg (&y)[kRadix],
                                               const Roots<U>* roots) {
+#pragma GCC unroll 8
   for (int g = 0; g < kRadix; g += kSize) {
+#pragma GCC unroll 8
     for (int k = 0; k < kSize / 2; ++k) {
       const typename U::Reg a = y[g + k];
       const typename U::Reg t =
@@ -245,12 +292,12 @@ template <class U, int kSize, int kRadix>
       y[g + k + kSize / 2] = U::Sub(a, t);
     }
   }
-  if constexpr (kSize < kRadix) LeafStages<U, 2 * kSize>(y, roots);
+  if constexpr (2 * kSize <= kRadix) LeafStages<U, 2 * kSize>(y, roots);
 }
 
 // value with its lowest `bits` bits in reverse order.
-constexpr std::int32_t BitsReversed(std::int32_t value, std::int32_t bits) {
-  std::int32_t reversed = 0;
+constexpr Index BitsReversed(Index value, std::int32_t bits) {
+  Index reversed = 0;
   for (std::int32_t b = 0; b < bits; ++b) {
     reversed = (reversed << 1) | ((value >> b) & 1);
   }
@@ -261,7 +308,7 @@ constexpr std::int32_t BitsReversed(std::int32_t value, std::int32_t bits) {
 // outputs: lane l reads r + l, whose reversed bits are r's with l's
 // reversed added at the top.
 template <int kWidth>
-inline std::int32_t LaneStart(std::int32_t n, std::int32_t lane) {
+inline Index LaneStart(Index n, Index lane) {
   return BitsReversed(lane, StageCount(kWidth)) * (n / kWidth);
 }
 
@@ -270,7 +317,7 @@ template <int kCount>
 struct ReversedOrder {
   constexpr ReversedOrder() : index() {
     for (int j = 0; j < kCount; ++j) {
-      index[j] = BitsReversed(j, StageCount(kCount));
+      index[j] = static_cast<int>(BitsReversed(j, StageCount(kCount)));
     }
   }
   int index[kCount];
@@ -280,31 +327,34 @@ struct ReversedOrder {
 // kRadix*i + j come from inputs r + j'*n/kRadix (times the stride), where r
 // is i with its log2(n/kRadix) bits reversed and j' is j reversed. U::kWidth
 // consecutive r at a time, so that the input is read in runs; each lane's
-// outputs are stored together.
+// outputs are stored together: those of runs first .. first + count - 1
+// from laneOut[lane] on.
 template <class U, int kRadix>
-void LeafPass(const FftComplex* in, std::int32_t n, std::int32_t stride,
-              std::int32_t sign, const FftComplex* table, std::int32_t span,
-              std::int32_t first, std::int32_t count,
+void LeafPass(const FftComplex* in, Index n, Index stride, std::int32_t sign,
+              const FftRoots& table, Index first, Index count,
               FftComplex* const* laneOut) {
   using R = typename U::Reg;
-  const R signs = U::DirectionSigns(sign);
-  // The roots of sizes 4 .. kRadix, those of `size` from size / 2 - 2 on.
+  // The roots of sizes 4 .. kRadix, those of `size` from size / 2 - 2 on,
+  // each the same in every lane.
   Roots<U> roots[kRadix - 2];
-  for (std::int32_t size = 4; size <= kRadix; size *= 2) {
+  for (std::int32_t size = 4, t = 2; size <= kRadix; size *= 2, ++t) {
     for (std::int32_t k = 0; k < size / 2; ++k) {
-      roots[size / 2 - 2 + k] =
-          LoadRoots<U>(table + k * (span / size), 0, signs);
+      roots[size / 2 - 2 + k] = Prepare<U>(
+          U::LoadStrided(table.first[t] + k * table.step[t], 0), sign);
     }
   }
   static constexpr ReversedOrder<kRadix> kOrder{};
-  const std::int32_t part = n / kRadix;
-  const std::int32_t runs = part / U::kWidth;
-  const std::int32_t step = part * stride;
-  std::int32_t run = BitsReversed(first, StageCount(runs));
-  FftComplex* columns[U::kWidth];
-  for (std::int32_t i = 0; i < count; ++i) {
+  // Copied for the reason ColumnPass copies its roots.
+  FftComplex* lanes[U::kWidth];
+  for (Index lane = 0; lane < U::kWidth; ++lane) lanes[lane] = laneOut[lane];
+  const Index part = n / kRadix;
+  const Index runs = part / U::kWidth;
+  const Index step = part * stride;
+  Index run = BitsReversed(first, StageCount(static_cast<std::int32_t>(runs)));
+  for (Index i = 0; i < count; ++i) {
     const FftComplex* x = in + U::kWidth * run * stride;
     R y[kRadix];
+#pragma GCC unroll 8
     for (int j = 0; j < kRadix; j += 2) {
       const FftComplex* a = x + kOrder.index[j] * step;
       const FftComplex* b = x + kOrder.index[j + 1] * step;
@@ -313,42 +363,36 @@ void LeafPass(const FftComplex* in, std::int32_t n, std::int32_t stride,
       y[j] = U::Add(xa, xb);
       y[j + 1] = U::Sub(xa, xb);
     }
-    LeafStages<U, 4>(y, roots);
-    for (std::int32_t lane = 0; lane < U::kWidth; ++lane) {
-      columns[lane] = laneOut[lane] + kRadix * i;
-    }
+    if constexpr (kRadix >= 4) LeafStages<U, 4>(y, roots);
+#pragma GCC unroll 8
     for (int j = 0; j < kRadix; j += 4) {
-      U::StoreColumns(columns, y[j], y[j + 1], y[j + 2], y[j + 3]);
-      for (std::int32_t lane = 0; lane < U::kWidth; ++lane) columns[lane] += 4;
+      U::StoreColumns(lanes, j, y[j], y[j + 1], y[j + 2], y[j + 3]);
     }
+    for (Index lane = 0; lane < U::kWidth; ++lane) lanes[lane] += kRadix;
     ReversedIncrement(run, runs / 2);
   }
+}
+
+// How many of `stages` stages pass `pass` of `passes` does, counted from
+// the first: as even a share as possible, the larger shares last.
+constexpr std::int32_t PassShare(std::int32_t stages, std::int32_t passes,
+                                 std::int32_t pass) {
+  return stages / passes + (pass >= passes - stages % passes ? 1 : 0);
 }
 
 template <class V>
 class Transformer {
   using One = typename V::One;
+  // Stages per pass in registers: the values of one column and their
+  // roots must fit.
+  static constexpr std::int32_t kPassStages = V::kRegisters >= 16 ? 3 : 2;
+  static constexpr std::int32_t kLeafRadix = 1 << kPassStages;
 
  public:
-  Transformer(const FftComplex* table, std::int32_t span, std::int32_t sign,
-              std::int32_t n)
-      : table_(table), span_(span), sign_(sign) {
-    // The roots of the sizes above the leaf's up to kBlockSize, which every
-    // block reads over again: gathered once, one size after the other.
-    const std::int32_t top = n < kBlockSize ? n : kBlockSize;
-    for (std::int32_t size = 2 * kLeafRadix; size <= top; size *= 2) {
-      const TableRoots<V> roots = RootsInTable(size);
-      const std::int32_t first = size / 2 - kLeafRadix;
-      for (std::int32_t k = 0; k < size / 2; k += V::kWidth) {
-        const Roots<V> w = roots.At(k);
-        V::Store(localC_ + first + k, w.c);
-        V::Store(localS_ + first + k, w.s);
-      }
-    }
-  }
+  Transformer(const FftRoots& roots, std::int32_t sign)
+      : roots_(roots), sign_(sign) {}
 
-  void Run(const FftComplex* in, FftComplex* out, std::int32_t n,
-           std::int32_t stride) const {
+  void Run(const FftComplex* in, FftComplex* out, Index n, Index stride) {
     using R = typename One::Reg;
     if (n == 2) {
       const R x0 = One::Load(in);
@@ -357,132 +401,145 @@ class Transformer {
       One::Store(out + 1, One::Sub(x0, x1));
       return;
     }
-    // Below the leaf's own size the leaf alone is the transform.
-    if (n == 4) return Leaf<One, 4>(in, out, n, stride);
-    if (n / kLeafRadix < V::kWidth) {
-      Leaf<One, kLeafRadix>(in, out, n, stride);
-      Stages(out, n, false);
-    } else if (n < V::kWidth * kBlockSize) {
-      Leaf<V, kLeafRadix>(in, out, n, stride);
-      Stages(out, n, false);
-    } else {
-      // The leaf pass's lanes feed kWidth blocks at a time; those are
-      // finished in scratch_ and stored into out by their last pass.
-      constexpr std::int32_t kRunsPerBlock = kBlockSize / kLeafRadix;
-      FftComplex* lanes[V::kWidth];
-      for (std::int32_t lane = 0; lane < V::kWidth; ++lane) {
-        lanes[lane] = scratch_ + lane * kBlockSize;
+    // Up to the leaf's own size the leaf alone is the transform.
+    if (n < kLeafRadix) return Leaf<One, 4>(in, out, n, stride);
+    if (n == kLeafRadix) return Leaf<One, kLeafRadix>(in, out, n, stride);
+    if (n < V::kWidth * kBlockSize) {
+      // Small enough for the first-level cache as a whole: the leaf and
+      // every pass but the last in scratch_, the last into out.
+      if (n / kLeafRadix < V::kWidth) {
+        Leaf<One, kLeafRadix>(in, scratch_, n, stride);
+      } else {
+        Leaf<V, kLeafRadix>(in, scratch_, n, stride);
       }
-      for (std::int32_t part = 0; part < n / V::kWidth / kBlockSize; ++part) {
-        LeafPass<V, kLeafRadix>(in, n, stride, sign_, table_, span_,
-                                part * kRunsPerBlock, kRunsPerBlock, lanes);
-        for (std::int32_t lane = 0; lane < V::kWidth; ++lane) {
-          FftComplex* block =
-              out + LaneStart<V::kWidth>(n, lane) + part * kBlockSize;
-          BlockStages(lanes[lane], lanes[lane], block, kBlockSize);
-        }
-      }
-      Stages(out, n, true);
+      Passes(scratch_, scratch_, out, n, kLeafRadix);
+      return;
     }
+    // The leaf pass's lanes feed kWidth blocks at a time; those are
+    // finished in scratch_ and stored into out by their last pass.
+    constexpr Index kRunsPerBlock = kBlockSize / kLeafRadix;
+    FftComplex* lanes[V::kWidth];
+    for (Index lane = 0; lane < V::kWidth; ++lane) {
+      lanes[lane] = scratch_ + lane * kBlockSize;
+    }
+    for (Index part = 0; part < n / V::kWidth / kBlockSize; ++part) {
+      LeafPass<V, kLeafRadix>(in, n, stride, sign_, roots_,
+                              part * kRunsPerBlock, kRunsPerBlock, lanes);
+      for (Index lane = 0; lane < V::kWidth; ++lane) {
+        FftComplex* block =
+            out + LaneStart<V::kWidth>(n, lane) + part * kBlockSize;
+        Passes(lanes[lane], lanes[lane], block, kBlockSize, kLeafRadix);
+      }
+    }
+    Stages(out, n);
   }
 
  private:
   // The leaf pass over all of an n-point transform.
   template <class U, int kRadix>
-  void Leaf(const FftComplex* in, FftComplex* out, std::int32_t n,
-            std::int32_t stride) const {
+  void Leaf(const FftComplex* in, FftComplex* out, Index n,
+            Index stride) const {
     FftComplex* lanes[U::kWidth];
-    for (std::int32_t lane = 0; lane < U::kWidth; ++lane) {
+    for (Index lane = 0; lane < U::kWidth; ++lane) {
       lanes[lane] = out + LaneStart<U::kWidth>(n, lane);
     }
-    LeafPass<U, kRadix>(in, n, stride, sign_, table_, span_, 0,
+    LeafPass<U, kRadix>(in, n, stride, sign_, roots_, 0,
                         n / kRadix / U::kWidth, lanes);
   }
 
-  TableRoots<V> RootsInTable(std::int32_t size) const {
-    return TableRoots<V>(table_, span_ / size, sign_);
-  }
-
-  // The gathered roots of a size above the leaf's up to kBlockSize;
-  // size / 2 - kLeafRadix roots of the sizes below come first.
-  LocalRoots<V> RootsInBlock(std::int32_t size) const {
-    const std::int32_t first = size / 2 - kLeafRadix;
-    return LocalRoots<V>(localC_ + first, localS_ + first);
-  }
-
-  // The stages of sizes 16 .. n over out[0 .. n-1], whose sub-transforms
-  // of size 8 are done: depth first, as in the plain recursion, down to
-  // blocks that stay in the first-level cache (done already when
-  // blocksDone); above them three stages per pass, or what is left.
-  void Stages(FftComplex* out, std::int32_t n, bool blocksDone) const {
-    if (n <= kBlockSize) {
-      if (!blocksDone) BlockStages(out, scratch_, out, n);
-    } else if (n == 2 * kBlockSize) {
-      const std::int32_t h = n / 2;
-      for (std::int32_t j = 0; j < 2; ++j) Stages(out + j * h, h, blocksDone);
-      const TableRoots<V> roots = RootsInTable(n);
-      ForColumns<V>(out, h, [&]<class U>(std::int32_t k) {
-        Butterfly<U>(out + k, out + k + h, out + k, out + k + h,
-                     roots.template At<U>(k));
-      });
-    } else if (n == 4 * kBlockSize) {
-      const std::int32_t q = n / 4;
-      for (std::int32_t j = 0; j < 4; ++j) Stages(out + j * q, q, blocksDone);
-      const TableRoots<V> halfRoots = RootsInTable(n / 2);
-      const TableRoots<V> fullRoots = RootsInTable(n);
-      ForColumns<V>(out, q, [&]<class U>(std::int32_t k) {
-        Radix4<U>(out + k, out + k, q, halfRoots.template At<U>(k),
-                  fullRoots.template At<U>(k), fullRoots.template At<U>(k + q));
-      });
-    } else {
-      const std::int32_t e = n / 8;
-      for (std::int32_t j = 0; j < 8; ++j) Stages(out + j * e, e, blocksDone);
-      const TableRoots<V> quarterRoots = RootsInTable(n / 4);
-      const TableRoots<V> halfRoots = RootsInTable(n / 2);
-      const TableRoots<V> fullRoots = RootsInTable(n);
-      ForColumns<V>(out, e, [&]<class U>(std::int32_t k) {
-        Radix8<U>(out + k, k, e, quarterRoots, halfRoots, fullRoots);
-      });
-    }
-  }
-
-  // One block, stage by stage: a single stage first when their count is
-  // odd, then two at a time. The passes between the first and the last
-  // work on a copy in scratch_, whose vectors never straddle cache lines.
-  void BlockStages(const FftComplex* src, FftComplex* work, FftComplex* dst,
-                   std::int32_t n) const {
-    std::int32_t done = kLeafRadix;
-    const std::int32_t last = n / 4;  // the last pass's quarter, or half
-    auto destination = [&](std::int32_t passDone) {
-      return passDone >= last ? dst : work;
-    };
-    if (StageCount(n / done) % 2 == 1) {
-      FftComplex* to = destination(done);
-      Radix2Pass<V>(src, to, n, done, RootsInBlock(2 * done));
+  // The stages of sizes 2*done .. n over src[0 .. n-1], whose
+  // sub-transforms of size `done` are done, in as few passes as the
+  // registers allow: the first from src, the others in work, the last
+  // into dst. n is below kAdjacentSpan.
+  void Passes(const FftComplex* src, FftComplex* work, FftComplex* dst,
+              Index n, Index done) const {
+    const std::int32_t stages = StageCount(static_cast<std::int32_t>(n / done));
+    const std::int32_t passes = (stages + kPassStages - 1) / kPassStages;
+    for (std::int32_t pass = 0; pass < passes; ++pass) {
+      const std::int32_t radix = 1 << PassShare(stages, passes, pass);
+      FftComplex* to = pass == passes - 1 ? dst : work;
+      if (radix * done <= kPreparedSpan) {
+        Pass<PreparedRoots<V>>(src, to, n, done, radix);
+      } else {
+        Pass<AdjacentRoots<V>>(src, to, n, done, radix);
+      }
       src = to;
-      done *= 2;
-    }
-    for (; done < n; done *= 4) {
-      FftComplex* to = destination(done);
-      Radix4Pass<V>(src, to, n, done, RootsInBlock(2 * done),
-                    RootsInBlock(4 * done));
-      src = to;
+      done *= radix;
     }
   }
 
-  const FftComplex* table_;
-  std::int32_t span_;
+  // One pass of the stages of sizes 2q .. radix*q over n values.
+  template <class Source>
+  void Pass(const FftComplex* src, FftComplex* dst, Index n, Index q,
+            std::int32_t radix) const {
+    Source sizes[kPassStages];
+    for (std::int32_t t = 0; (2 << t) <= radix; ++t) {
+      sizes[t] = Source(roots_, static_cast<std::int32_t>((2 << t) * q), sign_);
+    }
+    switch (radix) {
+      case 2:
+        return ColumnPass<V, 2>(src, dst, n, q, sizes);
+      case 4:
+        return ColumnPass<V, 4>(src, dst, n, q, sizes);
+      default:
+        if constexpr (kPassStages >= 3) ColumnPass<V, 8>(src, dst, n, q, sizes);
+        return;
+    }
+  }
+
+  // The stages of sizes 2 * kBlockSize .. n over out[0 .. n-1], whose
+  // blocks are done: depth first, as in the plain recursion, the last
+  // stages of n in one pass over it after those of its parts. (Across all
+  // parts at once, a column's values would stand a multiple of 4 KiB apart
+  // in more places than a first-level cache set holds.)
+  void Stages(FftComplex* out, Index n) const {
+    if (n <= kBlockSize) return;
+    const std::int32_t stages = StageCount(static_cast<std::int32_t>(n / kBlockSize));
+    const std::int32_t passes = (stages + kPassStages - 1) / kPassStages;
+    const std::int32_t radix = 1 << PassShare(stages, passes, passes - 1);
+    const Index q = n / radix;
+    for (std::int32_t j = 0; j < radix; ++j) Stages(out + j * q, q);
+    // The pass reads all its roots as its largest size has them.
+    if (n <= kAdjacentSpan) return Over<AdjacentRoots<V>>(out, q, radix);
+    Over<SpacedRoots<V>>(out, q, radix);
+  }
+
+  template <class Source>
+  void Over(FftComplex* out, Index q, std::int32_t radix) const {
+    switch (radix) {
+      case 2:
+        return Over<Source, 2>(out, q);
+      case 4:
+        return Over<Source, 4>(out, q);
+      default:
+        if constexpr (kPassStages >= 3) Over<Source, 8>(out, q);
+        return;
+    }
+  }
+
+  // The stages of sizes 2q .. kRadix*q over out[0 .. kRadix*q - 1], in
+  // place, each column in the width its alignment allows.
+  template <class Source, int kRadix>
+  void Over(FftComplex* out, Index q) const {
+    Source sizes[kPassStages];
+    for (std::int32_t t = 0; (2 << t) <= kRadix; ++t) {
+      sizes[t] = Source(roots_, static_cast<std::int32_t>((2 << t) * q), sign_);
+    }
+    ForColumns<V>(out, q, [&]<class U>(Index k) __attribute__((always_inline)) {
+      Column<U, kRadix>(out + k, out + k, q, FetchedRoots<U, Source>(sizes, k, q));
+    });
+  }
+
+  const FftRoots& roots_;
   std::int32_t sign_;
-  FftComplex localC_[kBlockSize];
-  FftComplex localS_[kBlockSize];
-  alignas(64) mutable FftComplex scratch_[V::kWidth * kBlockSize];
+  alignas(64) FftComplex scratch_[V::kWidth * kBlockSize];
 };
 
 template <class V>
 void TransformWith(const FftComplex* in, FftComplex* out, std::int32_t n,
                    std::int32_t stride, std::int32_t sign,
-                   const FftComplex* table, std::int32_t span) {
-  Transformer<V>(table, span, sign, n).Run(in, out, n, stride);
+                   const FftRoots& roots) {
+  Transformer<V>(roots, sign).Run(in, out, n, stride);
 }
 
 // (a.re*b.re - a.im*b.im, a.im*b.re + a.re*b.im), the difference again as

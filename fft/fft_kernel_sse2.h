@@ -10,10 +10,14 @@
 
 namespace {
 
+// Vector registers the compiler can allocate: eight on 32-bit x86.
+inline constexpr int kVectorRegisters = sizeof(void*) == 8 ? 16 : 8;
+
 struct Sse2 {
   using Reg = __m128d;
   using One = Sse2;
   static constexpr std::int32_t kWidth = 1;
+  static constexpr int kRegisters = kVectorRegisters;
 
   [[gnu::always_inline]] static Reg Load(const FftComplex* p) {
     return _mm_loadu_pd(&p->re);
@@ -46,13 +50,16 @@ struct Sse2 {
   [[gnu::always_inline]] static Reg DuplicateIm(Reg v) {
     return _mm_unpackhi_pd(v, v);
   }
-  // Stores (a[l], b[l], c[l], d[l]) at columns[l] for each complex lane l.
-  [[gnu::always_inline]] static void StoreColumns(FftComplex* const* columns,
-                                                  Reg a, Reg b, Reg c, Reg d) {
-    Store(columns[0], a);
-    Store(columns[0] + 1, b);
-    Store(columns[0] + 2, c);
-    Store(columns[0] + 3, d);
+  // Stores (a[l], b[l], c[l], d[l]) at lanes[l] + at for each complex
+  // lane l.
+  [[gnu::always_inline]] static void StoreColumns(FftComplex* const* lanes,
+                                                  std::int32_t at, Reg a,
+                                                  Reg b, Reg c, Reg d) {
+    FftComplex* p = lanes[0] + at;
+    Store(p, a);
+    Store(p + 1, b);
+    Store(p + 2, c);
+    Store(p + 3, d);
   }
   // The sign bits that turn (s, s) into (-sign * s, sign * s).
   [[gnu::always_inline]] static Reg DirectionSigns(std::int32_t sign) {

@@ -22,14 +22,31 @@ bool SetFftKernel(FftKernel kernel);
 FftKernel ActiveFftKernel();
 const char* FftKernelName(FftKernel kernel);
 
+// The roots of unity of one transform, copies of the twiddle table's
+// entries arranged for the passes that read them. Root k of size 2^t is
+// entry k * step[t] of first[t]; up to kAdjacentSpan points each size has
+// its roots side by side (step 1). The roots of the sizes up to
+// kPreparedSpan also come ready for a butterfly: root k of size s stands at
+// s / 2 - 2 + k, its cosine in both parts of `cosines`, its sine as
+// (-sign * sin, sign * sin) in `sines`, for the transform's sign.
+inline constexpr std::int32_t kMaxStages = 17;  // 2^17 = kMaxFftSize
+inline constexpr std::int32_t kAdjacentSpan = 32768;
+inline constexpr std::int32_t kPreparedSpan = 512;
+inline constexpr std::int32_t kPreparedCount = kPreparedSpan - 2;  // sizes 4 ..
+struct FftRoots {
+  const FftComplex* first[kMaxStages + 1];
+  std::int32_t step[kMaxStages + 1];
+  const FftComplex* cosines;
+  const FftComplex* sines;
+};
+
 // What a vector kernel provides; the digit conversions and the driver in
 // fft_transform.cpp call through it.
 struct FftKernelOps {
-  // out = transform of in[j * stride], roots of unity read from `table`,
-  // which serves sizes up to `span` by striding.
+  // out = transform of in[j * stride].
   void (*transform)(const FftComplex* in, FftComplex* out, std::int32_t n,
                     std::int32_t stride, std::int32_t sign,
-                    const FftComplex* table, std::int32_t span);
+                    const FftRoots& roots);
   // product[i] *= other[i]; other may be product itself.
   void (*multiply)(FftComplex* product, const FftComplex* other,
                    std::int32_t n);

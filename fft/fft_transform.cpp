@@ -22,9 +22,9 @@ namespace {
 
 // The plain recursion, the definition that every vector kernel reproduces
 // to the bit, and the transform where there is no vector kernel.
-TAVREX_NOT_VECTORISED void PlainTransform(
+TAVREX_NOT_VECTORISED void PlainRecursion(
     const FftComplex* in, FftComplex* out, std::int32_t n, std::int32_t stride,
-    std::int32_t sign, const FftComplex* table, std::int32_t span) {
+    std::int32_t sign, const FftRoots& roots, std::int32_t stage) {
   if (n == 2) {
     const FftComplex x0 = in[0];
     const FftComplex x1 = in[stride];
@@ -33,11 +33,11 @@ TAVREX_NOT_VECTORISED void PlainTransform(
     return;
   }
   const std::int32_t h = n / 2;
-  PlainTransform(in, out, h, 2 * stride, sign, table, span);
-  PlainTransform(in + stride, out + h, h, 2 * stride, sign, table, span);
+  PlainRecursion(in, out, h, 2 * stride, sign, roots, stage - 1);
+  PlainRecursion(in + stride, out + h, h, 2 * stride, sign, roots, stage - 1);
 
-  // One table serves every size: a size-n root is every (span / n)-th entry.
-  const std::int32_t step = span / n;
+  const FftComplex* table = roots.first[stage];
+  const std::int32_t step = roots.step[stage];
   const double direction = static_cast<double>(sign);
   for (std::int32_t k = 0; k < h; ++k) {
     const double c = table[k * step].re;
@@ -48,6 +48,14 @@ TAVREX_NOT_VECTORISED void PlainTransform(
     out[k + h] = {a.re - t.re, a.im - t.im};
     out[k] = {a.re + t.re, a.im + t.im};
   }
+}
+
+void PlainTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
+                    std::int32_t stride, std::int32_t sign,
+                    const FftRoots& roots) {
+  std::int32_t stage = 0;
+  while ((2 << stage) <= n) ++stage;
+  PlainRecursion(in, out, n, stride, sign, roots, stage);
 }
 
 // Both factors are read before the product is stored, so `b` may be `a`
@@ -174,25 +182,58 @@ const FftKernelOps* OpsOf(FftKernel kernel) {
   return nullptr;
 }
 
-// The roots that transforms of up to kDenseSpan points read: every
-// (maxFftSize / kDenseSpan)-th entry of the twiddle table, side by side.
-// The program's products are at most 32768 points; read from the table,
-// their largest stages fetch a cache line for every root, here one for
-// every four. Copied from the table, so they are the very same numbers,
-// on the first transform after the table was set up.
-constexpr std::int32_t kDenseSpan = 32768;
-FftComplex denseRoots[kDenseSpan / 2];
-const FftComplex* denseSource = nullptr;
+// The roots of every size up to kAdjacentSpan side by side, copied from the
+// twiddle table: read from the table, the large stages of the program's
+// products (at most 32768 points) would fetch a cache line for every root,
+// here one for every four, and the small ones none they do not use. Beside
+// them the roots of the sizes up to kPreparedSpan, ready for a butterfly
+// (FftRoots). Copies, so the very same numbers, taken on the first
+// transform after the table was set up; larger sizes read the table.
+struct RootCopies {
+  alignas(64) FftComplex bySize[kAdjacentSpan];  // size s from s/2 - 1 on
+  alignas(64) FftComplex cosines[kPreparedCount];
+  alignas(64) FftComplex sines[2][kPreparedCount];  // sign +1, then -1
+  FftRoots roots[2];                                // sign +1, then -1
+};
+RootCopies rootCopies;
+const FftComplex* copiesSource = nullptr;
 
-const FftComplex* DenseRoots() {
-  if (denseSource != fftTables.twiddleTable) {
-    const std::int32_t step = fftTables.maxFftSize / kDenseSpan;
-    for (std::int32_t k = 0; k < kDenseSpan / 2; ++k) {
-      denseRoots[k] = fftTables.twiddleTable[k * step];
-    }
-    denseSource = fftTables.twiddleTable;
+const RootCopies& CopiedRoots() {
+  if (copiesSource == fftTables.twiddleTable) return rootCopies;
+  const FftComplex* table = fftTables.twiddleTable;
+  const std::int32_t span = fftTables.maxFftSize;
+  for (FftRoots& roots : rootCopies.roots) {
+    roots = FftRoots{};
+    roots.cosines = rootCopies.cosines;
   }
-  return denseRoots;
+  rootCopies.roots[0].sines = rootCopies.sines[0];
+  rootCopies.roots[1].sines = rootCopies.sines[1];
+  for (std::int32_t t = 1, size = 2; t <= kMaxStages && size <= span; ++t, size *= 2) {
+    const std::int32_t step = span / size;
+    const FftComplex* first = table;
+    std::int32_t firstStep = step;
+    if (size <= kAdjacentSpan) {
+      FftComplex* copy = rootCopies.bySize + size / 2 - 1;
+      for (std::int32_t k = 0; k < size / 2; ++k) copy[k] = table[k * step];
+      first = copy;
+      firstStep = 1;
+    }
+    for (FftRoots& roots : rootCopies.roots) {
+      roots.first[t] = first;
+      roots.step[t] = firstStep;
+    }
+    if (size >= 4 && size <= kPreparedSpan) {
+      for (std::int32_t k = 0; k < size / 2; ++k) {
+        const FftComplex root = table[k * step];
+        const std::int32_t at = size / 2 - 2 + k;
+        rootCopies.cosines[at] = {root.re, root.re};
+        rootCopies.sines[0][at] = {-root.im, root.im};
+        rootCopies.sines[1][at] = {root.im, -root.im};
+      }
+    }
+  }
+  copiesSource = table;
+  return rootCopies;
 }
 
 FftKernel activeKernel = FftKernel::Plain;
@@ -213,7 +254,7 @@ const FftKernelOps& Kernel() {
 
 ArithmeticHooks arithmeticHooks;
 
-void RefreshTransformRoots() { denseSource = nullptr; }
+void RefreshTransformRoots() { copiesSource = nullptr; }
 
 bool FftKernelAvailable(FftKernel kernel) { return OpsOf(kernel) != nullptr; }
 
@@ -253,12 +294,8 @@ const char* FftKernelName(FftKernel kernel) {
 void FftTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
                   std::int32_t stride, std::int32_t sign) {
   assert(IsTransformSize(n) && stride >= 1);
-  if (n <= kDenseSpan && fftTables.maxFftSize >= kDenseSpan) {
-    Kernel().transform(in, out, n, stride, sign, DenseRoots(), kDenseSpan);
-  } else {
-    Kernel().transform(in, out, n, stride, sign, fftTables.twiddleTable,
-                       fftTables.maxFftSize);
-  }
+  Kernel().transform(in, out, n, stride, sign,
+                     CopiedRoots().roots[sign > 0 ? 0 : 1]);
 }
 
 void DigitsToSpectrum(const Digit* digits, std::int32_t count, std::int32_t n,
