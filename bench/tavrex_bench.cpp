@@ -196,13 +196,25 @@ void CountingTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
   countedKernel->transform(in, out, n, stride, sign, roots);
 }
 
+void CountingDigits(const Digit* digits, std::int32_t count, std::int32_t n,
+                    FftComplex* out, const FftRoots& roots) {
+  ++transformCounts[n];
+  countedKernel->digits(digits, count, n, out, roots);
+}
+
 void PassingMultiply(FftComplex* product, const FftComplex* other,
                      std::int32_t n) {
   countedKernel->multiply(product, other, n);
 }
 
+void PassingRound(const FftComplex* values, std::int32_t count, double scale,
+                  std::int32_t* rounded, FftRoundOff& off) {
+  countedKernel->round(values, count, scale, rounded, off);
+}
+
 std::map<std::int32_t, std::int64_t> CountTransformsOfComputePi() {
-  static const FftKernelOps kCounting = {&CountingTransform, &PassingMultiply};
+  static const FftKernelOps kCounting = {&CountingTransform, &CountingDigits,
+                                         &PassingMultiply, &PassingRound};
   const ScratchDirectory scratch;
   transformCounts.clear();
   countedKernel = ReplaceFftKernelOps(&kCounting);

@@ -8,6 +8,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 #pragma GCC push_options
 #pragma GCC target("avx")
@@ -66,13 +67,25 @@ struct Avx {
     Store(lanes[1] + at, _mm256_permute2f128_pd(a, b, 0x31));
     Store(lanes[1] + at + 2, _mm256_permute2f128_pd(c, d, 0x31));
   }
+  [[gnu::always_inline]] static Reg FromDigits(const Digit* p) {
+    std::uint16_t two;
+    std::memcpy(&two, p, sizeof two);
+    const __m128d d =
+        _mm_cvtepi32_pd(_mm_cvtepi8_epi32(_mm_cvtsi32_si128(two)));
+    const __m128d zero = _mm_setzero_pd();
+    return _mm256_insertf128_pd(
+        _mm256_castpd128_pd256(_mm_unpacklo_pd(d, zero)),
+        _mm_unpackhi_pd(d, zero), 1);
+  }
   [[gnu::always_inline]] static Reg DirectionSigns(std::int32_t sign) {
     return sign > 0 ? _mm256_set_pd(0.0, -0.0, 0.0, -0.0)
                     : _mm256_set_pd(-0.0, 0.0, -0.0, 0.0);
   }
 };
 
-const FftKernelOps kAvxOps = {&TransformWith<Avx>, &MultiplyWith<Avx>};
+const FftKernelOps kAvxOps = {&TransformWith<Avx>, &TransformDigitsWith<Avx>,
+                                &MultiplyWith<Avx>,
+                                &RoundWith<4>};
 
 }  // namespace
 

@@ -14,6 +14,7 @@
 #pragma GCC diagnostic pop
 
 #include <cstdint>
+#include <cstring>
 
 #pragma GCC push_options
 #pragma GCC target("avx512f")
@@ -80,13 +81,24 @@ struct Avx512 {
     Store(lanes[2] + at, _mm512_shuffle_f64x2(ab13, cd13, 0x88));
     Store(lanes[3] + at, _mm512_shuffle_f64x2(ab13, cd13, 0xDD));
   }
+  [[gnu::always_inline]] static Reg FromDigits(const Digit* p) {
+    std::int32_t four;
+    std::memcpy(&four, p, sizeof four);
+    const __m256d d =
+        _mm256_cvtepi32_pd(_mm_cvtepi8_epi32(_mm_cvtsi32_si128(four)));
+    // Lanes 0, 2, 4, 6 take d's four values, the others +0.0.
+    const __m512i index = _mm512_set_epi64(0, 3, 0, 2, 0, 1, 0, 0);
+    return _mm512_maskz_permutexvar_pd(0x55, index, _mm512_castpd256_pd512(d));
+  }
   [[gnu::always_inline]] static Reg DirectionSigns(std::int32_t sign) {
     return sign > 0 ? _mm512_set_pd(0.0, -0.0, 0.0, -0.0, 0.0, -0.0, 0.0, -0.0)
                     : _mm512_set_pd(-0.0, 0.0, -0.0, 0.0, -0.0, 0.0, -0.0, 0.0);
   }
 };
 
-const FftKernelOps kAvx512Ops = {&TransformWith<Avx512>, &MultiplyWith<Avx512>};
+const FftKernelOps kAvx512Ops = {&TransformWith<Avx512>, &TransformDigitsWith<Avx512>,
+                                &MultiplyWith<Avx512>,
+                                &RoundWith<8>};
 
 }  // namespace
 

@@ -19,9 +19,12 @@
 // for another's.
 #pragma once
 
+#include <algorithm>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <utility>
 
 #include "fft/fft_kernels.h"
 
@@ -323,14 +326,49 @@ struct ReversedOrder {
   int index[kCount];
 };
 
+// The input of a transform: complex values every stride-th...
+class ComplexInput {
+ public:
+  ComplexInput(const FftComplex* in, Index stride) : in_(in), stride_(stride) {}
+  // Inputs p .. p + U::kWidth - 1.
+  template <class U>
+  [[gnu::always_inline]] typename U::Reg Load(Index p) const {
+    return stride_ == 1 ? U::Load(in_ + p)
+                        : U::LoadStrided(in_ + p * stride_, stride_);
+  }
+
+ private:
+  const FftComplex* in_;
+  Index stride_;
+};
+
+// ... or decimal digits, each the real part of a complex value, zeros past
+// the last: the very values a staged copy would hold, +0.0 for the zeros.
+class DigitInput {
+ public:
+  DigitInput(const Digit* digits, Index count)
+      : digits_(digits), count_(count) {}
+  template <class U>
+  [[gnu::always_inline]] typename U::Reg Load(Index p) const {
+    if (p + U::kWidth <= count_) return U::FromDigits(digits_ + p);
+    Digit some[U::kWidth] = {};
+    for (Index l = 0; l < U::kWidth && p + l < count_; ++l) some[l] = digits_[p + l];
+    return U::FromDigits(some);
+  }
+
+ private:
+  const Digit* digits_;
+  Index count_;
+};
+
 // The first log2(kRadix) stages, straight from the input: outputs
 // kRadix*i + j come from inputs r + j'*n/kRadix (times the stride), where r
 // is i with its log2(n/kRadix) bits reversed and j' is j reversed. U::kWidth
 // consecutive r at a time, so that the input is read in runs; each lane's
 // outputs are stored together: those of runs first .. first + count - 1
 // from laneOut[lane] on.
-template <class U, int kRadix>
-void LeafPass(const FftComplex* in, Index n, Index stride, std::int32_t sign,
+template <class U, int kRadix, class Input>
+void LeafPass(const Input& in, Index n, std::int32_t sign,
               const FftRoots& table, Index first, Index count,
               FftComplex* const* laneOut) {
   using R = typename U::Reg;
@@ -349,17 +387,14 @@ void LeafPass(const FftComplex* in, Index n, Index stride, std::int32_t sign,
   for (Index lane = 0; lane < U::kWidth; ++lane) lanes[lane] = laneOut[lane];
   const Index part = n / kRadix;
   const Index runs = part / U::kWidth;
-  const Index step = part * stride;
   Index run = BitsReversed(first, StageCount(static_cast<std::int32_t>(runs)));
   for (Index i = 0; i < count; ++i) {
-    const FftComplex* x = in + U::kWidth * run * stride;
+    const Index x = U::kWidth * run;
     R y[kRadix];
 #pragma GCC unroll 8
     for (int j = 0; j < kRadix; j += 2) {
-      const FftComplex* a = x + kOrder.index[j] * step;
-      const FftComplex* b = x + kOrder.index[j + 1] * step;
-      const R xa = stride == 1 ? U::Load(a) : U::LoadStrided(a, stride);
-      const R xb = stride == 1 ? U::Load(b) : U::LoadStrided(b, stride);
+      const R xa = in.template Load<U>(x + kOrder.index[j] * part);
+      const R xb = in.template Load<U>(x + kOrder.index[j + 1] * part);
       y[j] = U::Add(xa, xb);
       y[j + 1] = U::Sub(xa, xb);
     }
@@ -392,25 +427,26 @@ class Transformer {
   Transformer(const FftRoots& roots, std::int32_t sign)
       : roots_(roots), sign_(sign) {}
 
-  void Run(const FftComplex* in, FftComplex* out, Index n, Index stride) {
+  template <class Input>
+  void Run(const Input& in, FftComplex* out, Index n) {
     using R = typename One::Reg;
     if (n == 2) {
-      const R x0 = One::Load(in);
-      const R x1 = One::Load(in + stride);
+      const R x0 = in.template Load<One>(0);
+      const R x1 = in.template Load<One>(1);
       One::Store(out, One::Add(x0, x1));
       One::Store(out + 1, One::Sub(x0, x1));
       return;
     }
     // Up to the leaf's own size the leaf alone is the transform.
-    if (n < kLeafRadix) return Leaf<One, 4>(in, out, n, stride);
-    if (n == kLeafRadix) return Leaf<One, kLeafRadix>(in, out, n, stride);
+    if (n < kLeafRadix) return Leaf<One, 4>(in, out, n);
+    if (n == kLeafRadix) return Leaf<One, kLeafRadix>(in, out, n);
     if (n < V::kWidth * kBlockSize) {
       // Small enough for the first-level cache as a whole: the leaf and
       // every pass but the last in scratch_, the last into out.
       if (n / kLeafRadix < V::kWidth) {
-        Leaf<One, kLeafRadix>(in, scratch_, n, stride);
+        Leaf<One, kLeafRadix>(in, scratch_, n);
       } else {
-        Leaf<V, kLeafRadix>(in, scratch_, n, stride);
+        Leaf<V, kLeafRadix>(in, scratch_, n);
       }
       Passes(scratch_, scratch_, out, n, kLeafRadix);
       return;
@@ -423,8 +459,8 @@ class Transformer {
       lanes[lane] = scratch_ + lane * kBlockSize;
     }
     for (Index part = 0; part < n / V::kWidth / kBlockSize; ++part) {
-      LeafPass<V, kLeafRadix>(in, n, stride, sign_, roots_,
-                              part * kRunsPerBlock, kRunsPerBlock, lanes);
+      LeafPass<V, kLeafRadix>(in, n, sign_, roots_, part * kRunsPerBlock,
+                              kRunsPerBlock, lanes);
       for (Index lane = 0; lane < V::kWidth; ++lane) {
         FftComplex* block =
             out + LaneStart<V::kWidth>(n, lane) + part * kBlockSize;
@@ -436,15 +472,13 @@ class Transformer {
 
  private:
   // The leaf pass over all of an n-point transform.
-  template <class U, int kRadix>
-  void Leaf(const FftComplex* in, FftComplex* out, Index n,
-            Index stride) const {
+  template <class U, int kRadix, class Input>
+  void Leaf(const Input& in, FftComplex* out, Index n) const {
     FftComplex* lanes[U::kWidth];
     for (Index lane = 0; lane < U::kWidth; ++lane) {
       lanes[lane] = out + LaneStart<U::kWidth>(n, lane);
     }
-    LeafPass<U, kRadix>(in, n, stride, sign_, roots_, 0,
-                        n / kRadix / U::kWidth, lanes);
+    LeafPass<U, kRadix>(in, n, sign_, roots_, 0, n / kRadix / U::kWidth, lanes);
   }
 
   // The stages of sizes 2*done .. n over src[0 .. n-1], whose
@@ -539,7 +573,16 @@ template <class V>
 void TransformWith(const FftComplex* in, FftComplex* out, std::int32_t n,
                    std::int32_t stride, std::int32_t sign,
                    const FftRoots& roots) {
-  Transformer<V>(roots, sign).Run(in, out, n, stride);
+  Transformer<V>(roots, sign).Run(ComplexInput(in, stride), out, n);
+}
+
+// The forward transform of the digits, read where they are rather than
+// from a staged copy, which would have to be written first.
+template <class V>
+void TransformDigitsWith(const Digit* digits, std::int32_t count,
+                         std::int32_t n, FftComplex* out,
+                         const FftRoots& roots) {
+  Transformer<V>(roots, +1).Run(DigitInput(digits, count), out, n);
 }
 
 // (a.re*b.re - a.im*b.im, a.im*b.re + a.re*b.im), the difference again as
@@ -558,6 +601,77 @@ void MultiplyWith(FftComplex* product, const FftComplex* other,
     V::Store(product + i, V::Add(straight, V::Xor(crossed, negateRe)));
   }
   if (i < n) MultiplyWith<typename V::One>(product + i, other + i, n - i);
+}
+
+// The rounding of PlainRound, kLanes values at a time in the widest
+// vectors of the instruction set, without a branch: NaN goes to the lower
+// bound as std::max(-bound, NaN) sends it, and a NaN distance is kept apart
+// from the maximum.
+template <int kLanes>
+struct LaneVectors;  // kLanes doubles, 32-bit integers, (re, im) pairs
+template <>
+struct LaneVectors<2> {
+  typedef double D __attribute__((vector_size(16)));
+  typedef std::int32_t I __attribute__((vector_size(8)));
+  typedef double Pairs __attribute__((vector_size(32)));
+};
+template <>
+struct LaneVectors<4> {
+  typedef double D __attribute__((vector_size(32)));
+  typedef std::int32_t I __attribute__((vector_size(16)));
+  typedef double Pairs __attribute__((vector_size(64)));
+};
+template <>
+struct LaneVectors<8> {
+  typedef double D __attribute__((vector_size(64)));
+  typedef std::int32_t I __attribute__((vector_size(32)));
+  typedef double Pairs __attribute__((vector_size(128)));
+};
+
+template <int kLanes>
+void RoundWith(const FftComplex* values, std::int32_t count, double scale,
+               std::int32_t* rounded, FftRoundOff& off) {
+  using D = typename LaneVectors<kLanes>::D;
+  using I = typename LaneVectors<kLanes>::I;
+  using Pairs = typename LaneVectors<kLanes>::Pairs;
+  constexpr double kBound = kValueBound;
+  const D half = D{} + 0.5, one = D{} + 1.0;
+  const D low = D{} - kBound, high = D{} + kBound;
+  D largest = D{} + off.largest;
+  D unordered = D{};  // one where a distance was NaN
+  auto round = [&](const FftComplex* at) __attribute__((always_inline)) {
+    Pairs pairs;
+    std::memcpy(&pairs, at, sizeof pairs);
+    const D v = [&]<std::size_t... kI>(std::index_sequence<kI...>) {
+      return __builtin_shufflevector(pairs, pairs, (2 * kI)...);
+    }(std::make_index_sequence<kLanes>()) * scale;
+    D y = v + half;
+    y = y > low ? y : low;
+    y = y < high ? y : high;
+    const D below = __builtin_convertvector(__builtin_convertvector(y, I), D);
+    const D nearest = below > y ? below - one : below;
+    // The larger of the two differences, as PlainRound takes it.
+    const D distance = v - nearest > nearest - v ? v - nearest : nearest - v;
+    largest = distance > largest ? distance : largest;
+    unordered = distance != distance ? one : unordered;
+    return __builtin_convertvector(nearest, I);
+  };
+  std::int32_t j = 0;
+  for (; j + kLanes <= count; j += kLanes) {
+    const I x = round(values + j);
+    std::memcpy(rounded + j, &x, sizeof x);
+  }
+  if (j < count) {
+    // The last values again in the lanes past the end.
+    FftComplex tail[kLanes];
+    for (int l = 0; l < kLanes; ++l) tail[l] = values[j + std::min(l, count - j - 1)];
+    const I x = round(tail);
+    std::memcpy(rounded + j, &x, sizeof(std::int32_t) * (count - j));
+  }
+  for (int l = 0; l < kLanes; ++l) {
+    off.largest = std::max(off.largest, largest[l]);
+    off.unordered = off.unordered || unordered[l] != 0.0;
+  }
 }
 
 }  // namespace

@@ -14,7 +14,9 @@
 #include "fft/fft_kernel_sse2.h"
 
 namespace {
-const FftKernelOps kSse2Ops = {&TransformWith<Sse2>, &MultiplyWith<Sse2>};
+const FftKernelOps kSse2Ops = {&TransformWith<Sse2>, &TransformDigitsWith<Sse2>,
+                                &MultiplyWith<Sse2>,
+                                &RoundWith<2>};
 }  // namespace
 
 const FftKernelOps* Sse2FftKernel() { return &kSse2Ops; }

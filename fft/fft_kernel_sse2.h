@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "fft/fft_tables.h"
+#include "store/work_pool.h"
 
 namespace {
 
@@ -60,6 +61,10 @@ struct Sse2 {
     Store(p + 1, b);
     Store(p + 2, c);
     Store(p + 3, d);
+  }
+  // (digit, 0.0) for each of the kWidth digits from p on.
+  [[gnu::always_inline]] static Reg FromDigits(const Digit* p) {
+    return _mm_set_sd(static_cast<double>(p[0]));
   }
   // The sign bits that turn (s, s) into (-sign * s, sign * s).
   [[gnu::always_inline]] static Reg DirectionSigns(std::int32_t sign) {

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "fft/fft_tables.h"
+#include "store/work_pool.h"
 
 enum class FftKernel : int { Plain = 0, Sse2 = 1, Avx = 2, Avx512 = 3 };
 inline constexpr FftKernel kFftKernels[] = {FftKernel::Plain, FftKernel::Sse2,
@@ -40,6 +41,21 @@ struct FftRoots {
   const FftComplex* sines;
 };
 
+// Rounded convolution values are held within +-kValueBound, so that every
+// sum, carry and digit of the conversion back to digits fits 32 bits, on
+// 32-bit x86 too. True values stay below 2^24; one beyond the bound, or
+// NaN, comes from a corrupted transform: its distance tells the round-off
+// check, and it is held to the bound (NaN to the lower one) so that the
+// carries stay defined.
+inline constexpr std::int32_t kValueBound = 1 << 30;
+
+// How far rounded values lay from their integers: the largest distance,
+// and whether any distance was NaN, which no maximum would keep.
+struct FftRoundOff {
+  double largest = 0.0;
+  bool unordered = false;
+};
+
 // What a vector kernel provides; the digit conversions and the driver in
 // fft_transform.cpp call through it.
 struct FftKernelOps {
@@ -47,9 +63,18 @@ struct FftKernelOps {
   void (*transform)(const FftComplex* in, FftComplex* out, std::int32_t n,
                     std::int32_t stride, std::int32_t sign,
                     const FftRoots& roots);
+  // out = forward transform of (digits[j], 0) for j < count, zeros up to
+  // n; the same bits as transform over a staged copy.
+  void (*digits)(const Digit* digits, std::int32_t count, std::int32_t n,
+                 FftComplex* out, const FftRoots& roots);
   // product[i] *= other[i]; other may be product itself.
   void (*multiply)(FftComplex* product, const FftComplex* other,
                    std::int32_t n);
+  // rounded[j] = floor(values[j].re * scale + 0.5), held within
+  // +-kValueBound, for j < count; each distance of the scaled value from
+  // its integer goes into `off`.
+  void (*round)(const FftComplex* values, std::int32_t count, double scale,
+                std::int32_t* rounded, FftRoundOff& off);
 };
 
 // For measurement: routes every transform and product through `ops` from

@@ -5,6 +5,7 @@
 #include <cassert>
 #include <cstring>
 #include <initializer_list>
+#include <limits>
 
 #include "fft/arithmetic_hooks.h"
 #include "fft/fft_kernels.h"
@@ -80,42 +81,58 @@ TAVREX_NOT_VECTORISED void PlainMultiply(FftComplex* product,
   for (; i < n; ++i) MultiplyElement(product[i], other[i]);
 }
 
-const FftKernelOps kPlainOps = {&PlainTransform, &PlainMultiply};
 
-// A convolution value rounded to the nearest integer, halves upward: the
-// floor of x * scale + 0.5, taken as truncation toward zero corrected by
-// one below zero, which is the same integer wherever it fits in 64 bits
-// and spares a call into the runtime for every digit. `distance` is how far
-// the value lay from that integer: exact, since both are close doubles.
-// A value beyond kValueBound, or NaN, comes from a corrupted transform: its
-// distance tells the round-off check, and it is held to the bound so that
-// the conversion and the carries stay defined.
-inline std::int64_t RoundedValue(const FftComplex& value, double scale,
-                                 double& distance) {
-  constexpr double kValueBound = 0x1p40;  // true values stay below 2^24
-  const double v = value.re * scale;
-  const double x = std::min(std::max(-kValueBound, v + 0.5), kValueBound);
-  const auto truncated = static_cast<std::int64_t>(x);
-  const double below = static_cast<double>(truncated);
-  const bool above = below > x;
-  const double nearest = above ? below - 1.0 : below;
-  // The larger of the two differences rather than an absolute value, which
-  // the 32-bit build would take on the x87 stack.
-  distance = std::max(v - nearest, nearest - v);
-  return above ? truncated - 1 : truncated;
+// The conversion back to digits works on stretches of kStretch positions:
+// first every value of a stretch rounded, apart from the carries, then the
+// carries through it.
+constexpr std::int32_t kStretch = 512;
+
+// The rounding as defined, one value at a time: the floor of v + 0.5,
+// taken as truncation toward zero corrected by one below zero, which is
+// the same integer and needs no call into the runtime; the distance is
+// exact, since both are close doubles. The vector kernels do the same.
+TAVREX_NOT_VECTORISED void PlainRound(const FftComplex* values,
+                                      std::int32_t count, double scale,
+                                      std::int32_t* rounded, FftRoundOff& off) {
+  constexpr double kBound = kValueBound;
+  for (std::int32_t j = 0; j < count; ++j) {
+    const double v = values[j].re * scale;
+    const double y = std::min(std::max(-kBound, v + 0.5), kBound);
+    const auto truncated = static_cast<std::int32_t>(y);
+    const double below = static_cast<double>(truncated);
+    const double nearest = below > y ? below - 1.0 : below;
+    rounded[j] = static_cast<std::int32_t>(nearest);
+    // The larger of the two differences rather than an absolute value,
+    // which the 32-bit build would take on the x87 stack.
+    const double distance = std::max(v - nearest, nearest - v);
+    off.largest = std::max(off.largest, distance);
+    off.unordered = off.unordered || distance != distance;
+  }
 }
 
-// The larger distance. A NaN distance replaces the running one, so a
-// transform gone NaN, which spreads to every value, ends as NaN.
-inline double Worse(double distance, double worst) {
-  return distance < worst ? worst : distance;
+// The digits staged as the definition has it, then transformed.
+void PlainDigits(const Digit* digits, std::int32_t count, std::int32_t n,
+                 FftComplex* out, const FftRoots& roots) {
+  FftComplex* staging = fftTables.stagingBuffer;
+  // One digit per element, in the real part: packing two operands into one
+  // complex transform would change the rounding.
+  for (std::int32_t i = 0; i < count; ++i) {
+    staging[i] = {static_cast<double>(digits[i]), 0.0};
+  }
+  // All bits clear is +0.0.
+  std::memset(staging + count, 0,
+              static_cast<std::size_t>(n - count) * sizeof(FftComplex));
+  PlainTransform(staging, out, n, 1, +1, roots);
 }
+
+const FftKernelOps kPlainOps = {&PlainTransform, &PlainDigits, &PlainMultiply,
+                                &PlainRound};
 
 // One position: x plus the carry from below, its digit and the carry up,
 // both truncated toward zero (a negative value gives a negative digit).
-inline void CarryOne(std::int64_t x, std::int64_t& carry, Digit& digit) {
-  const std::int64_t v = x + carry;
-  const std::int64_t q = v / 10;
+inline void CarryOne(std::int32_t x, std::int32_t& carry, Digit& digit) {
+  const std::int32_t v = x + carry;
+  const std::int32_t q = v / 10;
   digit = static_cast<Digit>(v - 10 * q);
   carry = q;
 }
@@ -135,19 +152,45 @@ struct DigitPairs {
 };
 constexpr DigitPairs kDigitPairs;
 
-// +1 when none of the values is negative, -1 when none is positive, 0
-// otherwise or when any is too large for four positions and a carry to sum
-// up within 64 bits.
-inline int CommonSign(std::int64_t a, std::int64_t b, std::int64_t c,
-                      std::int64_t d, std::int64_t e) {
-  constexpr std::int64_t kLimit = std::int64_t{1} << 40;
-  const bool natural = a >= 0 && b >= 0 && c >= 0 && d >= 0 && e >= 0;
-  const bool negative = a <= 0 && b <= 0 && c <= 0 && d <= 0 && e <= 0;
-  const bool small = a < kLimit && a > -kLimit && b < kLimit && b > -kLimit &&
-                     c < kLimit && c > -kLimit && d < kLimit &&
-                     d > -kLimit && e < kLimit && e > -kLimit;
-  if (!small) return 0;
-  return natural ? 1 : negative ? -1 : 0;
+// The digits of out[first .. first+count-1] from the rounded values x[0 ..
+// count-1], least significant (the last) first, with the carry from below
+// in and the carry up out. Four positions at a time where the four and the
+// carry are all of one sign and small: then truncation toward zero is floor
+// division of the magnitudes, and carrying position by position gives the
+// decimal digits of their sum, so one division instead of four lies on the
+// carry's path. A sum of four positions and a carry fits 32 bits.
+void CarryStretch(const std::int32_t* x, std::int32_t count, Digit* out,
+                  std::int32_t& carry) {
+  constexpr std::int32_t kSmall = 1 << 20;  // |x| < kSmall, |carry| < 2 kSmall
+  std::int32_t c = carry;
+  std::int32_t i = count - 1;
+  for (; i >= 3; i -= 4) {
+    const std::int32_t x0 = x[i], x1 = x[i - 1], x2 = x[i - 2], x3 = x[i - 3];
+    // 0 <= v < kSmall exactly when v as unsigned is below kSmall, and a
+    // power of two bounds the bitwise or of several as it bounds each.
+    const auto u = [](std::int32_t v) { return static_cast<std::uint32_t>(v); };
+    const bool natural = (u(x0) | u(x1) | u(x2) | u(x3)) < kSmall &&
+                         u(c) < 2 * kSmall;
+    const bool negative = (u(-x0) | u(-x1) | u(-x2) | u(-x3)) < kSmall &&
+                          u(-c) < 2 * kSmall;
+    if (natural || negative) {
+      const std::int32_t sum = x0 + 10 * x1 + 100 * x2 + 1000 * x3 + c;
+      const auto magnitude = static_cast<std::uint32_t>(natural ? sum : -sum);
+      const std::uint32_t up = magnitude / 10000;
+      const std::uint32_t low = magnitude - 10000 * up;
+      c = natural ? static_cast<std::int32_t>(up) : -static_cast<std::int32_t>(up);
+      const auto& pairs = natural ? kDigitPairs.positive : kDigitPairs.negative;
+      std::memcpy(out + i - 3, pairs[low / 100], 2);
+      std::memcpy(out + i - 1, pairs[low % 100], 2);
+    } else {
+      CarryOne(x0, c, out[i]);
+      CarryOne(x1, c, out[i - 1]);
+      CarryOne(x2, c, out[i - 2]);
+      CarryOne(x3, c, out[i - 3]);
+    }
+  }
+  for (; i >= 0; --i) CarryOne(x[i], c, out[i]);
+  carry = c;
 }
 
 bool ProcessorRuns(FftKernel kernel) {
@@ -301,16 +344,7 @@ void FftTransform(const FftComplex* in, FftComplex* out, std::int32_t n,
 void DigitsToSpectrum(const Digit* digits, std::int32_t count, std::int32_t n,
                       FftComplex* target) {
   assert(IsTransformSize(n) && count >= 0 && count <= n);
-  FftComplex* staging = fftTables.stagingBuffer;
-  // One digit per element, in the real part: packing two operands into one
-  // complex transform would change the rounding.
-  for (std::int32_t i = 0; i < count; ++i) {
-    staging[i] = {static_cast<double>(digits[i]), 0.0};
-  }
-  // All bits clear is +0.0.
-  std::memset(staging + count, 0,
-              static_cast<std::size_t>(n - count) * sizeof(FftComplex));
-  FftTransform(staging, target, n, 1, +1);
+  Kernel().digits(digits, count, n, target, CopiedRoots().roots[0]);
 }
 
 void MultiplySpectra(const FftComplex* other, std::int32_t n) {
@@ -329,42 +363,15 @@ double SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
 
   // Least significant position first. Positions from m on are neither
   // stored nor carried from, and the carry out of position 0 is dropped.
-  std::int64_t carry = 0;
-  double worst = 0.0;
-  std::int32_t i = m - 1;
-  for (; i >= 3; i -= 4) {
-    double d0, d1, d2, d3;
-    const std::int64_t x0 = RoundedValue(values[i], scale, d0);
-    const std::int64_t x1 = RoundedValue(values[i - 1], scale, d1);
-    const std::int64_t x2 = RoundedValue(values[i - 2], scale, d2);
-    const std::int64_t x3 = RoundedValue(values[i - 3], scale, d3);
-    // Off the carry's path: the maximum costs next to nothing beside it.
-    worst = Worse(Worse(d0, d1), Worse(Worse(d2, d3), worst));
-    const int sign = CommonSign(carry, x0, x1, x2, x3);
-    if (sign != 0) {
-      // Of one sign, truncation toward zero is floor division of the
-      // magnitudes, and carrying position by position gives the decimal
-      // digits of this sum, so one division instead of four lies on the
-      // carry's path.
-      const auto sum = static_cast<std::uint64_t>(
-          sign * (x0 + 10 * x1 + 100 * x2 + 1000 * x3 + carry));
-      const auto low = static_cast<std::int32_t>(sum % 10000);
-      carry = sign * static_cast<std::int64_t>(sum / 10000);
-      const auto& pairs =
-          sign > 0 ? kDigitPairs.positive : kDigitPairs.negative;
-      std::memcpy(out + i - 3, pairs[low / 100], 2);
-      std::memcpy(out + i - 1, pairs[low % 100], 2);
-    } else {
-      CarryOne(x0, carry, out[i]);
-      CarryOne(x1, carry, out[i - 1]);
-      CarryOne(x2, carry, out[i - 2]);
-      CarryOne(x3, carry, out[i - 3]);
-    }
+  // A NaN distance anywhere is the result, whatever the others are.
+  const FftKernelOps& kernel = Kernel();
+  std::int32_t rounded[kStretch];
+  std::int32_t carry = 0;
+  FftRoundOff off;
+  for (std::int32_t end = m; end > 0; end -= kStretch) {
+    const std::int32_t first = std::max(0, end - kStretch);
+    kernel.round(values + first, end - first, scale, rounded, off);
+    CarryStretch(rounded, end - first, out + first, carry);
   }
-  for (; i >= 0; --i) {
-    double d;
-    CarryOne(RoundedValue(values[i], scale, d), carry, out[i]);
-    worst = Worse(d, worst);
-  }
-  return worst;
+  return off.unordered ? std::numeric_limits<double>::quiet_NaN() : off.largest;
 }

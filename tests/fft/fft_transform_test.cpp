@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fft/fft_kernels.h"
+#include "fft/fft_multiply.h"
 #include "tests/fft/fft_support.h"
 #include "tests/fft/reference_fft.h"
 
@@ -333,25 +334,76 @@ Digit RoundedOnePosition(double value) {
 }
 
 TEST_F(FftTransformTest, RoundsHalvesUpward) {
-  EXPECT_EQ(RoundedOnePosition(2.4999), 2);
-  EXPECT_EQ(RoundedOnePosition(2.5), 3);
-  EXPECT_EQ(RoundedOnePosition(-2.5), -2);
-  EXPECT_EQ(RoundedOnePosition(-2.5000001), -3);
-  EXPECT_EQ(RoundedOnePosition(7.4999999), 7);
-  EXPECT_EQ(RoundedOnePosition(0.4999999), 0);
-  EXPECT_EQ(RoundedOnePosition(-0.5), 0);
+  for (FftKernel kernel : Kernels()) {
+    ASSERT_TRUE(SetFftKernel(kernel));
+    SCOPED_TRACE(FftKernelName(kernel));
+    EXPECT_EQ(RoundedOnePosition(2.4999), 2);
+    EXPECT_EQ(RoundedOnePosition(2.5), 3);
+    EXPECT_EQ(RoundedOnePosition(-2.5), -2);
+    EXPECT_EQ(RoundedOnePosition(-2.5000001), -3);
+    EXPECT_EQ(RoundedOnePosition(7.4999999), 7);
+    EXPECT_EQ(RoundedOnePosition(0.4999999), 0);
+    EXPECT_EQ(RoundedOnePosition(-0.5), 0);
+  }
 }
 
 // The distance is the largest of the positions converted, whichever lane
-// of the four-at-a-time path or of the tail holds it; not of those past m.
+// of a vector or of the tail holds it; not of those past m.
 TEST_F(FftTransformTest, ReportsTheLargestDistanceOfThePositionsConverted) {
   constexpr std::int32_t n = 16;
-  for (std::int32_t p = 0; p < n; ++p) {
-    std::vector<FftComplex> values(n, FftComplex{4.0, 0.0});
-    values[p].re = 7.3;
-    FftTransform(values.data(), fftTables.spectrumA, n, 1, +1);
-    Digit out[n];
-    EXPECT_NEAR(SpectrumToDigits(n, out, 11), p < 11 ? 0.3 : 0.0, 1e-12) << p;
+  for (FftKernel kernel : Kernels()) {
+    ASSERT_TRUE(SetFftKernel(kernel));
+    for (std::int32_t m : {5, 11, 16}) {
+      for (std::int32_t p = 0; p < n; ++p) {
+        std::vector<FftComplex> values(n, FftComplex{4.0, 0.0});
+        values[p].re = 7.3;
+        FftTransform(values.data(), fftTables.spectrumA, n, 1, +1);
+        Digit out[n];
+        EXPECT_NEAR(SpectrumToDigits(n, out, m), p < m ? 0.3 : 0.0, 1e-12)
+            << FftKernelName(kernel) << ", m = " << m << ", p = " << p;
+      }
+    }
+  }
+}
+
+// A corrupted transform's values, beyond any true one or not numbers at
+// all, still convert to digits, and the distance reported fails the
+// round-off check's limit (NaN does too) wherever the bad value stands.
+TEST_F(FftTransformTest, CorruptedValuesStayDigitsAndFailTheRoundOffLimit) {
+  const auto fails = [](double distance) { return !(distance <= kRoundOffLimit); };
+  const auto digitsOnly = [](const Digits& out, std::int32_t m) {
+    for (std::int32_t i = 0; i < m; ++i) {
+      if (out[i] < -9 || out[i] > 9) return false;
+    }
+    return out[m] == 99;
+  };
+  constexpr double kInfinity = std::numeric_limits<double>::infinity();
+  constexpr std::int32_t n = 16;
+  for (FftKernel kernel : Kernels()) {
+    ASSERT_TRUE(SetFftKernel(kernel));
+    SCOPED_TRACE(FftKernelName(kernel));
+    for (double value : {1e12, -1e12, 1e300, kInfinity, -kInfinity,
+                         std::numeric_limits<double>::quiet_NaN()}) {
+      ConstantSpectrum(n, value);
+      Digits out(n + 1, 99);
+      EXPECT_TRUE(fails(SpectrumToDigits(n, out.data(), n))) << value;
+      EXPECT_TRUE(digitsOnly(out, n)) << value;
+    }
+    // One value of 2^40 among fours, in every lane and in the tail.
+    for (std::int32_t p = 0; p < 11; ++p) {
+      std::vector<FftComplex> values(n, FftComplex{4.0, 0.0});
+      values[p].re = 0x1p40;
+      FftTransform(values.data(), fftTables.spectrumA, n, 1, +1);
+      Digits out(n + 1, 99);
+      EXPECT_TRUE(fails(SpectrumToDigits(n, out.data(), 11))) << p;
+      EXPECT_TRUE(digitsOnly(out, 11)) << p;
+    }
+    // Infinity minus infinity: NaN at position 0 alone.
+    fftTables.spectrumA[0] = {kInfinity, 0.0};
+    fftTables.spectrumA[1] = {-kInfinity, 0.0};
+    Digits out(2, 99);
+    EXPECT_TRUE(std::isnan(SpectrumToDigits(2, out.data(), 1)));
+    EXPECT_TRUE(digitsOnly(out, 1));
   }
 }
 
@@ -382,6 +434,18 @@ TEST_F(FftTransformTest, CarriesTowardZeroDropsTheTopCarryAndWritesOnlyM) {
   SpectrumToDigits(4, out, 0);
   SpectrumToDigits(4, out, -5);
   EXPECT_EQ((Digits{out, out + 2}), (Digits{2, -4}));
+
+  // Values about the largest that four positions carry together, and
+  // beyond: every position the same, the carries compounding.
+  for (double value : {1048575.0, 1048576.0, -1048575.0, -1048576.0,
+                       99999999.0, -123456789.0}) {
+    ConstantSpectrum(64, value);
+    Digits digits(61);
+    SpectrumToDigits(64, digits.data(), 61);
+    EXPECT_EQ(digits, ffttest::CarryDigits(std::vector<std::int64_t>(
+                          61, static_cast<std::int64_t>(value))))
+        << value;
+  }
 }
 
 TEST_F(FftTransformTest, ReturnsToDigitsExactlyAsTheRecursionAtEverySize) {
