@@ -608,24 +608,21 @@ void MultiplyWith(FftComplex* product, const FftComplex* other,
 // bound as std::max(-bound, NaN) sends it, and a NaN distance is kept apart
 // from the maximum.
 template <int kLanes>
-struct LaneVectors;  // kLanes doubles, 32-bit integers, (re, im) pairs
+struct LaneVectors;  // kLanes doubles, kLanes 32-bit integers
 template <>
 struct LaneVectors<2> {
   typedef double D __attribute__((vector_size(16)));
   typedef std::int32_t I __attribute__((vector_size(8)));
-  typedef double Pairs __attribute__((vector_size(32)));
 };
 template <>
 struct LaneVectors<4> {
   typedef double D __attribute__((vector_size(32)));
   typedef std::int32_t I __attribute__((vector_size(16)));
-  typedef double Pairs __attribute__((vector_size(64)));
 };
 template <>
 struct LaneVectors<8> {
   typedef double D __attribute__((vector_size(64)));
   typedef std::int32_t I __attribute__((vector_size(32)));
-  typedef double Pairs __attribute__((vector_size(128)));
 };
 
 template <int kLanes>
@@ -633,17 +630,18 @@ void RoundWith(const FftComplex* values, std::int32_t count, double scale,
                std::int32_t* rounded, FftRoundOff& off) {
   using D = typename LaneVectors<kLanes>::D;
   using I = typename LaneVectors<kLanes>::I;
-  using Pairs = typename LaneVectors<kLanes>::Pairs;
   constexpr double kBound = kValueBound;
   const D half = D{} + 0.5, one = D{} + 1.0;
   const D low = D{} - kBound, high = D{} + kBound;
   D largest = D{} + off.largest;
   D unordered = D{};  // one where a distance was NaN
   auto round = [&](const FftComplex* at) __attribute__((always_inline)) {
-    Pairs pairs;
-    std::memcpy(&pairs, at, sizeof pairs);
+    // The real parts of kLanes values: two loads, one shuffle.
+    D first, second;
+    std::memcpy(&first, at, sizeof first);
+    std::memcpy(&second, at + kLanes / 2, sizeof second);
     const D v = [&]<std::size_t... kI>(std::index_sequence<kI...>) {
-      return __builtin_shufflevector(pairs, pairs, (2 * kI)...);
+      return __builtin_shufflevector(first, second, (2 * kI)...);
     }(std::make_index_sequence<kLanes>()) * scale;
     D y = v + half;
     y = y > low ? y : low;
