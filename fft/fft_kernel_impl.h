@@ -269,14 +269,14 @@ template <class V, class Step>
   for (; k < count; ++k) step.template operator()<One>(k);
 }
 
-// Counts i up in bit-reversed order over the bits below `top` * 2.
-inline void ReversedIncrement(Index& i, Index top) {
-  Index bit = top;
-  while (i & bit) {
-    i ^= bit;
-    bit >>= 1;
-  }
-  i |= bit;
+// Turns `reversed`, the `bits` bits of count reversed, into those of
+// count + 1, without a branch: counting up flips count's trailing ones and
+// the zero above them, the reversal flips as many top bits.
+inline void ReversedIncrement(Index& reversed, Index count, std::int32_t bits) {
+  const std::int32_t flipped =
+      __builtin_ctzll(~static_cast<unsigned long long>(count)) + 1;
+  const Index top = Index{1} << bits;
+  reversed ^= top - (top >> flipped);
 }
 
 // The stages of sizes kSize .. kRadix on kRadix values in registers,
@@ -365,8 +365,11 @@ class DigitInput {
 // kRadix*i + j come from inputs r + j'*n/kRadix (times the stride), where r
 // is i with its log2(n/kRadix) bits reversed and j' is j reversed. U::kWidth
 // consecutive r at a time, so that the input is read in runs; each lane's
-// outputs are stored together: those of runs first .. first + count - 1
-// from laneOut[lane] on.
+// outputs are stored together: those of i = first .. first + count - 1
+// (count a power of two dividing first) from laneOut[lane] on. The runs
+// are taken in the order of r, at one stride through the input, which the
+// processor fetches ahead; their outputs go where they belong in the
+// lanes, which are in the first-level cache.
 template <class U, int kRadix, class Input>
 void LeafPass(const Input& in, Index n, std::int32_t sign,
               const FftRoots& table, Index first, Index count,
@@ -386,10 +389,15 @@ void LeafPass(const Input& in, Index n, std::int32_t sign,
   FftComplex* lanes[U::kWidth];
   for (Index lane = 0; lane < U::kWidth; ++lane) lanes[lane] = laneOut[lane];
   const Index part = n / kRadix;
-  const Index runs = part / U::kWidth;
-  Index run = BitsReversed(first, StageCount(static_cast<std::int32_t>(runs)));
-  for (Index i = 0; i < count; ++i) {
-    const Index x = U::kWidth * run;
+  const std::int32_t bits = StageCount(static_cast<std::int32_t>(count));
+  // i = first + t has r = (t reversed) << high | (first / count reversed):
+  // r steps by 1 << high as t's reversal counts up.
+  const std::int32_t high =
+      StageCount(static_cast<std::int32_t>(part / U::kWidth)) - bits;
+  const Index step = U::kWidth << high;
+  Index x = U::kWidth * BitsReversed(first >> bits, high);
+  Index t = 0;  // the run's place among the count, reversed as it goes
+  for (Index u = 0; u < count; ++u, x += step) {
     R y[kRadix];
 #pragma GCC unroll 8
     for (int j = 0; j < kRadix; j += 2) {
@@ -401,10 +409,9 @@ void LeafPass(const Input& in, Index n, std::int32_t sign,
     if constexpr (kRadix >= 4) LeafStages<U, 4>(y, roots);
 #pragma GCC unroll 8
     for (int j = 0; j < kRadix; j += 4) {
-      U::StoreColumns(lanes, j, y[j], y[j + 1], y[j + 2], y[j + 3]);
+      U::StoreColumns(lanes, kRadix * t + j, y[j], y[j + 1], y[j + 2], y[j + 3]);
     }
-    for (Index lane = 0; lane < U::kWidth; ++lane) lanes[lane] += kRadix;
-    ReversedIncrement(run, runs / 2);
+    ReversedIncrement(t, u, bits);
   }
 }
 
