@@ -38,6 +38,9 @@ struct Avx {
                                                 std::int32_t step) {
     return _mm256_loadu2_m128d(&p[step].re, &p->re);
   }
+  [[gnu::always_inline]] static Reg Broadcast(const FftComplex* p) {
+    return _mm256_broadcast_pd(reinterpret_cast<const __m128d*>(&p->re));
+  }
   [[gnu::always_inline]] static Reg Add(Reg a, Reg b) {
     return _mm256_add_pd(a, b);
   }

@@ -47,6 +47,10 @@ struct Avx512 {
     const __m256d high = _mm256_loadu2_m128d(&p[3 * step].re, &p[2 * step].re);
     return _mm512_insertf64x4(_mm512_castpd256_pd512(low), high, 1);
   }
+  [[gnu::always_inline]] static Reg Broadcast(const FftComplex* p) {
+    return _mm512_castps_pd(
+        _mm512_broadcast_f32x4(_mm_castpd_ps(_mm_loadu_pd(&p->re))));
+  }
   [[gnu::always_inline]] static Reg Add(Reg a, Reg b) {
     return _mm512_add_pd(a, b);
   }

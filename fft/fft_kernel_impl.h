@@ -371,18 +371,14 @@ class DigitInput {
 // processor fetches ahead; their outputs go where they belong in the
 // lanes, which are in the first-level cache.
 template <class U, int kRadix, class Input>
-void LeafPass(const Input& in, Index n, std::int32_t sign,
-              const FftRoots& table, Index first, Index count,
-              FftComplex* const* laneOut) {
+void LeafPass(const Input& in, Index n, const FftRoots& table, Index first,
+              Index count, FftComplex* const* laneOut) {
   using R = typename U::Reg;
-  // The roots of sizes 4 .. kRadix, those of `size` from size / 2 - 2 on,
-  // each the same in every lane.
+  // The roots of sizes 4 .. kRadix, prepared, each the same in every lane:
+  // those of `size` from size / 2 - 2 on, as in the prepared arrays.
   Roots<U> roots[kRadix - 2];
-  for (std::int32_t size = 4, t = 2; size <= kRadix; size *= 2, ++t) {
-    for (std::int32_t k = 0; k < size / 2; ++k) {
-      roots[size / 2 - 2 + k] = Prepare<U>(
-          U::LoadStrided(table.first[t] + k * table.step[t], 0), sign);
-    }
+  for (std::int32_t k = 0; k < kRadix - 2; ++k) {
+    roots[k] = {U::Broadcast(table.cosines + k), U::Broadcast(table.sines + k)};
   }
   static constexpr ReversedOrder<kRadix> kOrder{};
   // Copied for the reason ColumnPass copies its roots.
@@ -466,7 +462,7 @@ class Transformer {
       lanes[lane] = scratch_ + lane * kBlockSize;
     }
     for (Index part = 0; part < n / V::kWidth / kBlockSize; ++part) {
-      LeafPass<V, kLeafRadix>(in, n, sign_, roots_, part * kRunsPerBlock,
+      LeafPass<V, kLeafRadix>(in, n, roots_, part * kRunsPerBlock,
                               kRunsPerBlock, lanes);
       for (Index lane = 0; lane < V::kWidth; ++lane) {
         FftComplex* block =
@@ -485,7 +481,7 @@ class Transformer {
     for (Index lane = 0; lane < U::kWidth; ++lane) {
       lanes[lane] = out + LaneStart<U::kWidth>(n, lane);
     }
-    LeafPass<U, kRadix>(in, n, sign_, roots_, 0, n / kRadix / U::kWidth, lanes);
+    LeafPass<U, kRadix>(in, n, roots_, 0, n / kRadix / U::kWidth, lanes);
   }
 
   // The stages of sizes 2*done .. n over src[0 .. n-1], whose

@@ -30,6 +30,10 @@ struct Sse2 {
                                                 std::int32_t) {
     return Load(p);
   }
+  // The complex value at p in every lane.
+  [[gnu::always_inline]] static Reg Broadcast(const FftComplex* p) {
+    return Load(p);
+  }
   [[gnu::always_inline]] static Reg Add(Reg a, Reg b) {
     return _mm_add_pd(a, b);
   }
