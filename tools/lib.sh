@@ -5,14 +5,18 @@ ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 BUILD=$ROOT/build
 JOBS=${JOBS:-2}
 WINE=${WINE:-/usr/lib/wine/wine64}
+WINE32=${WINE32:-/usr/lib/wine/wine}
 WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
 
-# Each step of a front-door script ends in one PASS or FAIL line; the
-# script's last line counts them.
+# Each step of a front-door script ends in one PASS, FAIL or SKIP line; the
+# script's last line counts them. A step that this machine cannot run is
+# skipped, never passed.
 passed=0
 failed=0
+skipped=0
 pass() { echo "   PASS $*"; passed=$((passed + 1)); }
 fail() { echo "   FAIL $*"; failed=$((failed + 1)); }
+skip() { echo "   SKIP $*"; skipped=$((skipped + 1)); }
 
 # CMake options of each build directory under build/, into OPTIONS.
 build_options() {
@@ -81,19 +85,37 @@ own_warnings() {
     "$BUILD/$1.log" 2>/dev/null | sort -u
 }
 
-# The Wine prefix of the x86-64 build, created on first use.
-wine_env() {
-  export WINEPREFIX=$BUILD/win64/wine-prefix
+# wine_prefix NAME: the Wine environment of build/NAME (win64 or win32),
+# whose prefix, created on first use, lives in build/NAME/wine-prefix; the
+# loader that runs its programs goes into WINE_LOADER.
+wine_prefix() {
+  local name=$1
+  export WINEPREFIX=$BUILD/$name/wine-prefix
   export WINEDEBUG=-all
   # No Mono or Gecko install prompts, no windows.
   export WINEDLLOVERRIDES="mscoree,mshtml="
   unset DISPLAY WAYLAND_DISPLAY
-}
-
-wine_prefix() {
-  wine_env
+  if [ "$name" = win32 ]; then
+    # A 32-bit prefix: booting it starts no 64-bit half.
+    export WINEARCH=win32
+    WINE_LOADER=$WINE32
+  else
+    unset WINEARCH
+    WINE_LOADER=$WINE
+  fi
   [ -f "$WINEPREFIX/system.reg" ] && return 0
   mkdir -p "$WINEPREFIX"
-  "$WINE" wineboot --init >"$BUILD/win64/wineboot.log" 2>&1 &&
+  "$WINE_LOADER" wineboot --init >"$BUILD/$name/wineboot.log" 2>&1 &&
     "$WINESERVER" -w
+}
+
+# The cached answer of build/NAME's configuration to whether this machine
+# executes 32-bit x86 code (cmake/i386_probe.cmake): returns 0 if it does,
+# else puts the reason into NO_I386.
+runs_i386() {
+  local cache=$BUILD/$1/CMakeCache.txt
+  grep -q '^TAVREX_RUNS_I386:BOOL=ON$' "$cache" 2>/dev/null && return 0
+  NO_I386=$(sed -n 's/^TAVREX_RUNS_I386_REASON:STRING=//p' "$cache" 2>/dev/null)
+  NO_I386=${NO_I386:-build/$1 was not configured}
+  return 1
 }

@@ -4,23 +4,30 @@
 # records as plain text.
 #   tools/run.sh          the native release build, in build/run
 #   tools/run.sh win64    the x86-64 Windows build under Wine, in build/run-win64
+#   tools/run.sh win32    the shipped 32-bit Windows program under 32-bit Wine,
+#                         in build/run-win32
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 which=${1:-native}
 case $which in
   native) exe_name=Tavrex rundir=$BUILD/run runner=() ;;
-  win64) exe_name=Tavrex.exe rundir=$BUILD/run-win64 runner=("$WINE") ;;
-  *) echo "usage: $0 [native|win64]" >&2; exit 2 ;;
+  win64 | win32) exe_name=Tavrex.exe rundir=$BUILD/run-$which ;;
+  *) echo "usage: $0 [native|win64|win32]" >&2; exit 2 ;;
 esac
 
 echo "== building"
 build release Tavrex tavrex-logcat || { echo "the release build failed"; exit 1; }
 exe=$BUILD/release/$exe_name
-if [ "$which" = win64 ]; then
-  build win64 Tavrex || { echo "the Windows x86-64 build failed"; exit 1; }
-  exe=$BUILD/win64/$exe_name
-  wine_prefix || { echo "the Wine prefix could not be created"; exit 1; }
+if [ "$which" != native ]; then
+  build "$which" Tavrex || { echo "the Windows build build/$which failed"; exit 1; }
+  exe=$BUILD/$which/$exe_name
+  if [ "$which" = win32 ] && ! runs_i386 win32; then
+    echo "32-bit Wine cannot run here: $NO_I386"
+    exit 1
+  fi
+  wine_prefix "$which" || { echo "the Wine prefix could not be created"; exit 1; }
+  runner=("$WINE_LOADER")
 fi
 
 # A fresh directory each time: the log of an earlier run (perhaps on another
@@ -34,7 +41,7 @@ start=$(date +%s%N)
 (cd "$rundir" && "${runner[@]}" "./$exe_name")
 status=$?
 end=$(date +%s%N)
-[ "$which" = win64 ] && "$WINESERVER" -w
+[ "$which" != native ] && "$WINESERVER" -w
 
 case $status in
   0) meaning="the computation ran to its end" ;;
