@@ -171,6 +171,40 @@ TEST(FaultSweep, WholeRunOnTheBareBudgetWithTheResultsDeletionRefused) {
   EXPECT_EQ(tally.leaks.refusedDeletions, 1u);
 }
 
+// Faults together where two fallbacks meet, which the sweep of one fault
+// at a time cannot reach; each run must end as its last fault alone ends
+// one: without the way back, the log directory not made, then the log
+// refused altogether; the result file not reopened, then not deleted.
+TEST(FaultSweep, ChosenFaultsTogetherEndAsTheLastAlone) {
+  TAVREX_SAMPLED_UNDER_EMULATION();
+  const auto fail = [](Call call, std::uint32_t occurrence) {
+    return Fault{call, occurrence, false, ErrorCodeFor(call), -1};
+  };
+  const Fault noWayBack = fail(Call::GetCurrentDirectory, 1);
+  const Fault noLogDirectory = fail(Call::CreateDirectory, 1);
+  const struct {
+    std::vector<Fault> before;
+    Fault last;
+    Site site;
+  } sets[] = {
+      {{noWayBack}, noLogDirectory, Site{.onLog = true}},
+      {{noWayBack, noLogDirectory}, fail(Call::CreateFile, 1), Site{.onLog = true}},
+      // The log, the result's file, then its reopening.
+      {{fail(Call::CreateFile, 3)}, fail(Call::DeleteFile, 1), Site{}},
+  };
+  for (const auto& set : sets) {
+    SCOPED_TRACE(Describe(set.last));
+    Options options;
+    options.fault = set.last;
+    options.also = set.before;
+    const Outcome out = RunOnce(options);
+    EXPECT_EQ(out.faulted.size(), set.before.size() + 1) << "a fault met no call";
+    Leaks leaks;
+    Verify(out, Expect{set.last, set.site}, leaks);
+    EXPECT_EQ(leaks.Total(), 0u);
+  }
+}
+
 TEST(FaultSweep, WholeRunAtEveryCall) {
   if (!FullSweep()) GTEST_SKIP() << "a whole run per call: TAVREX_SWEEP=full (make sweep)";
   EXPECT_EQ(SweepEveryCall(Options{}, "whole run, every call").code, 0);
