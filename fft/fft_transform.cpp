@@ -97,8 +97,10 @@ inline std::int64_t RoundedValue(const FftComplex& value, double scale,
   return above ? truncated - 1 : truncated;
 }
 
-// The larger distance. A NaN distance replaces the running one, so a
-// transform gone NaN, which spreads to every value, ends as NaN.
+// The larger distance, one instruction. A NaN survives it only as the
+// first argument, and a fault in the last stage of the transform or in the
+// conversion spoils one value, not all: the caller keeps NaN apart, which
+// costs less than a maximum that would keep it.
 inline double Worse(double distance, double worst) {
   return distance < worst ? worst : distance;
 }
@@ -294,6 +296,9 @@ double SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
   // stored nor carried from, and the carry out of position 0 is dropped.
   std::int64_t carry = 0;
   double worst = 0.0;
+  // No distance is below 0, so their sum is NaN exactly when one of them
+  // is, whichever the position.
+  double sum = 0.0;
   std::int32_t i = m - 1;
   for (; i >= 3; i -= 4) {
     double d0, d1, d2, d3;
@@ -303,6 +308,7 @@ double SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
     const std::int64_t x3 = RoundedValue(values[i - 3], scale, d3);
     // Off the carry's path: the maximum costs next to nothing beside it.
     worst = Worse(Worse(d0, d1), Worse(Worse(d2, d3), worst));
+    sum += (d0 + d1) + (d2 + d3);
     const int sign = CommonSign(carry, x0, x1, x2, x3);
     if (sign != 0) {
       // Of one sign, truncation toward zero is floor division of the
@@ -328,6 +334,7 @@ double SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m) {
     double d;
     CarryOne(RoundedValue(values[i], scale, d), carry, out[i]);
     worst = Worse(d, worst);
+    sum += d;
   }
-  return worst;
+  return sum == sum ? worst : sum;  // NaN equals nothing, itself included
 }
