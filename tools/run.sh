@@ -16,8 +16,9 @@ case $which in
   native) exe=build/release/Tavrex rundir=build/run RUNNER=() ;;
   win64 | win32)
     exe=build/$which/Tavrex.exe rundir=build/run-$which
-    build "$which" Tavrex wine_prefix || exit 1
-    runner "$which" || { echo "build/$which/Tavrex.exe cannot run here: $NOT_RUN"; exit 1; } ;;
+    build "$which" Tavrex || exit 1
+    runner "$which" || { echo "build/$which/Tavrex.exe is not run: $NOT_RUN"; exit 1; }
+    build "$which" wine_prefix || exit 1 ;;
   *) echo "usage: $0 [native|win64|win32]" >&2; exit 2 ;;
 esac
 name=${exe##*/}
