@@ -116,8 +116,10 @@ ScopedNumber DecHalve(const DecNumber& a) {
   }
   // The storage holds the digits most significant first although the order
   // field never said so: reversing flips the bytes and the field, and the
-  // field goes back to what the bytes now are.
-  ReverseDigits(*r);
+  // field goes back to what the bytes now are. A reversal that failed (in a
+  // file; it has said why) leaves them the wrong way round for every
+  // reader: the half is then empty, as when the operation cannot work.
+  if (ReverseDigits(*r) != 0) return ScopedNumber();
   r->digitOrder = LeastSignificantFirst;
   return ScopedNumber::Copy(*r);
 }

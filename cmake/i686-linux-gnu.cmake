@@ -1,8 +1,8 @@
 # 32-bit x86 Linux with Debian's cross compiler: the shipped program's
 # instruction set and data model (32-bit pointers and longs, SSE2 doubles)
 # on the POSIX backend, so that the core and the whole test suite execute as
-# 32-bit code on a 64-bit build machine, under user-mode emulation, or
-# directly where the kernel runs 32-bit code.
+# 32-bit code on a 64-bit build machine, directly where its kernel runs
+# 32-bit code (CMakeLists.txt asks), under user-mode emulation elsewhere.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR i686)
 set(CMAKE_C_COMPILER i686-linux-gnu-gcc)
@@ -22,7 +22,8 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 set(CMAKE_C_FLAGS_INIT -fno-pie)
 set(CMAKE_CXX_FLAGS_INIT -fno-pie)
 # Run directly, an executable finds the cross compiler's C++ runtime
-# through its run path; the emulator falls back to the same host path.
+# through its run path, and Debian's i386 runtime for the rest; the
+# emulator falls back to the same host path.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-no-pie -Wl,-rpath,/usr/i686-linux-gnu/lib")
 # The emulator finds the 32-bit loader and libraries in the cross compiler's
 # own tree.

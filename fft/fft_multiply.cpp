@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cmath>
 #include <cstring>
 
 #include "fft/fft_transform.h"
@@ -22,10 +23,13 @@ RoundOffCheck roundOff;
 
 // The digits of spectrumA's inverse transform, with the round-off check: a
 // value far from every integer means the transform went wrong on the way,
-// most likely in the hardware. A NaN passes no comparison and counts too.
+// most likely in the hardware. A NaN passes no comparison and counts too;
+// once the largest, no later distance replaces it.
 void ToCheckedDigits(std::int32_t n, Digit* out, std::int32_t m) {
   const double distance = SpectrumToDigits(n, out, m);
-  if (!(distance <= roundOff.largest)) roundOff.largest = distance;
+  if (std::isnan(distance) || distance > roundOff.largest) {
+    roundOff.largest = distance;
+  }
   if (!(distance <= kRoundOffLimit) && !roundOff.recorded) {
     roundOff.recorded = true;
     WriteLog(L"Error:FFT round-off error too large", 0, 1);

@@ -64,6 +64,12 @@ bool JoinPath(const wchar_t* directory, const wchar_t* name,
   return true;
 }
 
+bool IsDirectory(const wchar_t* path) {
+  const std::uint32_t attributes = platform::GetFileAttributes(path);
+  return attributes != platform::kInvalidAttributes &&
+         (attributes & platform::kAttributeDirectory) != 0;
+}
+
 // The module path cut to its directory, with the log directory appended, in
 // place; false when it cannot be named: no module path, or a path that does
 // not fit.
@@ -149,8 +155,11 @@ int OpenLogFile(LogFile& log) {
     platform::CreateDirectory(dir);  // an existing directory is fine
     if (canReturn) {
       log.logDirEntered = platform::SetCurrentDirectory(dir) ? 1 : 0;
-    } else if (JoinPath(dir, log.logFileName, fullName)) {
-      // The log still goes beside the executable, named in full.
+    } else if (IsDirectory(dir) && JoinPath(dir, log.logFileName, fullName)) {
+      // The log still goes beside the executable, named in full. Where
+      // there is no such directory (it could not be made, or the module
+      // path names none), the log goes to the working directory, as it
+      // does when the directory cannot be entered.
       name = fullName;
     }
   }
@@ -165,11 +174,7 @@ int DirectoryOfPath(const wchar_t* path, wchar_t* out) {
   if (length >= kPathUnits) return 0;
   wchar_t copy[kPathUnits] = {};
   std::wmemcpy(copy, path, length);
-  const std::uint32_t attributes = platform::GetFileAttributes(copy);
-  if (attributes != platform::kInvalidAttributes &&
-      (attributes & platform::kAttributeDirectory) != 0) {
-    return 0;
-  }
+  if (IsDirectory(copy)) return 0;
   // Position 0 stays: a path that starts with its only separator keeps it.
   for (std::size_t i = length; i >= 1; --i) {
     if (copy[i] == platform::kPathSeparator) {

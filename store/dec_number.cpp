@@ -84,6 +84,9 @@ void SetClaim(DecNumber& n, const Claim& c) {
 // the copy in a fresh file, taken over only once it is whole; on any
 // failure the destination keeps the value it had.
 void AssignFromFile(DecNumber& d, const DecNumber& s, const Claim& before) {
+  // An empty source has no digits to copy, and may have no file to copy
+  // them from: the destination is empty as it claims.
+  if (s.length == 0) return;
   const bool valueInFile =
       IsOpen(d.file) && before.inMemory == 0 && before.length > 0;
   DecNumber fresh;
@@ -135,8 +138,10 @@ void CopyConstruct(DecNumber& n, const DecNumber& source) {
     return;
   }
   // A file-stored source (or a copy of a spilled one) lives in a file of
-  // its own; it holds no block even when it carries the memory mark.
+  // its own; it holds no block even when it carries the memory mark. An
+  // empty one needs no file until its first append.
   n.inMemory = 0;
+  if (source.length == 0) return;
   if (CreateTempFile(n) != 0) {
     n.length = 0;
   } else if (!CopyDigitFile(source, n)) {

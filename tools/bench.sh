@@ -2,48 +2,45 @@
 # make bench: the benchmarks of the 64-bit build and of the 32-bit x86 build,
 # each beside FFTW of its own bitness, the whole program of each timed in
 # turn, then one summary of both side by side. The 32-bit code runs
-# directly, never emulated; where the kernel cannot execute it, that is said
-# and the 64-bit half stands alone. Options are passed to both benchmarks.
+# directly, never emulated: where the static 32-bit probe of
+# cmake/i386_probe.cmake finds that the kernel cannot execute it, a line
+# says so and the 64-bit half stands alone. Options go to both benchmarks.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 ROUNDS=3  # runs of each whole program; the least CPU time counts
 
 echo "== building build/bench and build/bench-i686"
-build bench tavrex_bench Tavrex || { echo "the 64-bit benchmarks do not build"; exit 1; }
-narrow=1
-if ! build bench-i686 tavrex_bench Tavrex tavrex_exec_probe; then
-  echo "32-bit x86: the benchmarks do not build (they need the i386 packages"
-  echo "libfftw3-dev:i386 and libbenchmark-dev:i386 and g++-i686-linux-gnu)"
+build bench || { echo "the 64-bit benchmarks do not build"; exit 1; }
+narrow=1 unable=
+if ! build bench-i686; then
+  unable="32-bit x86: the benchmarks do not build (they need g++-i686-linux-gnu and the i386 packages libfftw3-dev:i386 and libbenchmark-dev:i386); only the 64-bit benchmarks run"
+  narrow=0
+elif [ "$(cached bench-i686 TAVREX_RUNS_I386)" != ON ]; then
+  unable="32-bit x86: $(cached bench-i686 TAVREX_RUNS_I386_REASON); only the 64-bit benchmarks run"
   narrow=0
 fi
+[ -n "$unable" ] && echo "$unable"
 
-results=$BUILD/bench-results
+results=build/bench-results
 rm -rf "$results"
 mkdir -p "$results"
 
-unable=
-if [ $narrow -eq 1 ] && ! why=$("$BUILD/bench-i686/bench/tavrex_exec_probe" 2>&1); then
-  unable="32-bit x86: this machine's kernel cannot execute 32-bit code (${why##*: }); only the 64-bit benchmarks run"
-  echo "$unable"
-  narrow=0
-fi
-
 echo "== 64-bit x86-64"
-"$BUILD/bench/bench/tavrex_bench" --tavrex_results="$results/64" "$@" || exit 1
+build/bench/bench/tavrex_bench --tavrex_results="$results/64" "$@" || exit 1
 files=$results/64
 if [ $narrow -eq 1 ]; then
   echo "== 32-bit x86 (i686), executed directly"
-  "$BUILD/bench-i686/bench/tavrex_bench" --tavrex_results="$results/32" "$@" || exit 1
+  build/bench-i686/bench/tavrex_bench --tavrex_results="$results/32" "$@" || exit 1
   files+=,$results/32
 fi
 
-# program BITS EXE: one run of the whole program from a scratch directory;
-# prints its user + system CPU seconds and its largest resident size (KiB).
+# program EXE: one run of the whole program from a scratch directory; prints
+# its user + system CPU seconds and its largest resident size (KiB).
 program() {
   local scratch status
   scratch=$(mktemp -d) || return 1
-  (cd "$scratch" && /usr/bin/time -f '%U %S %M' -o "$scratch.time" "$2" >/dev/null 2>&1)
+  (cd "$scratch" && /usr/bin/time -f '%U %S %M' -o "$scratch.time" "$1" >/dev/null 2>&1)
   status=$?
   rm -rf "$scratch"
   [ $status -eq 0 ] && awk '{ printf "%.3f %d\n", $1 + $2, $3 }' "$scratch.time"
@@ -57,9 +54,9 @@ bitness=(64)
 [ $narrow -eq 1 ] && bitness+=(32)
 for ((round = 0; round < ROUNDS; round++)); do
   for bits in "${bitness[@]}"; do
-    exe=$BUILD/bench/Tavrex
-    [ "$bits" = 32 ] && exe=$BUILD/bench-i686/Tavrex
-    read -r seconds kib < <(program "$bits" "$exe") || { echo "the $bits-bit program failed"; exit 1; }
+    exe=$ROOT/build/bench/Tavrex
+    [ "$bits" = 32 ] && exe=$ROOT/build/bench-i686/Tavrex
+    read -r seconds kib < <(program "$exe") || { echo "the $bits-bit program failed"; exit 1; }
     echo "   $bits-bit: $seconds s CPU, $kib KiB"
     if [ -z "${best[$bits]:-}" ] || awk -v a="$seconds" -v b="${best[$bits]}" 'BEGIN { exit !(a < b) }'; then
       best[$bits]=$seconds
@@ -71,6 +68,6 @@ for bits in "${bitness[@]}"; do
   echo "program ${best[$bits]} ${peak[$bits]}" >>"$results/$bits"
 done
 
-"$BUILD/bench/bench/tavrex_bench" --tavrex_summary="$files"
+build/bench/bench/tavrex_bench --tavrex_summary="$files"
 [ -n "$unable" ] && echo "$unable"
 exit 0

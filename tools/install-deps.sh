@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that the builds and tests need and that this
-# machine lacks. Needs root for that; otherwise prints the command to run.
+# machine lacks, adding the i386 architecture first where the 32-bit
+# packages need it. Needs root for that; otherwise prints the commands.
 set -uo pipefail
 
 packages=(
@@ -11,7 +12,11 @@ packages=(
   valgrind
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine64                              # runs the x86-64 Windows tests
-  g++-i686-linux-gnu qemu-user        # the 32-bit x86 build, run emulated
+  wine32:i386                         # runs the shipped 32-bit program and its tests
+  g++-i686-linux-gnu                  # the 32-bit x86 Linux build,
+  libc6:i386 libstdc++6:i386          # run directly where the kernel allows,
+  qemu-user                           # under emulation where it does not
+  libfftw3-dev:i386 libbenchmark-dev:i386  # the 32-bit benchmarks
   python3-pefile                      # reads the built Tavrex.exe in tools/pe_inspect.py
 )
 
@@ -25,17 +30,26 @@ if [ ${#missing[@]} -eq 0 ]; then
   exit 0
 fi
 
-command="apt-get install -y ${missing[*]}"
+commands=()
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  commands+=("dpkg --add-architecture i386")
+fi
+commands+=("apt-get update" "apt-get install -y ${missing[*]}")
 echo "== packages: missing ${missing[*]}"
 if [ "$(id -u)" -ne 0 ]; then
   echo "   Not root, so they cannot be installed here. As root, run:"
-  echo "     apt-get update && $command"
+  printf '     %s\n' "${commands[@]}"
   exit 1
 fi
 log=$(mktemp)
 export DEBIAN_FRONTEND=noninteractive
-echo "   apt-get update && $command"
-if apt-get update -q >"$log" 2>&1 && apt-get install -y -q "${missing[@]}" >>"$log" 2>&1; then
+printf '   %s\n' "${commands[@]}"
+status=0
+for command in "${commands[@]}"; do
+  # shellcheck disable=SC2086 # each command is a plain word list
+  $command >>"$log" 2>&1 || { status=$?; break; }
+done
+if [ $status -eq 0 ]; then
   echo "   installed"
   rm -f "$log"
 else

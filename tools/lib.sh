@@ -1,103 +1,39 @@
-# Shared by the front-door scripts: where the builds live and how each one
-# is configured and built. Sourced, not run.
+# Shared by make run and make sweep: building a preset of CMakePresets.json
+# quietly, and what its configuration found out. Sourced, not run.
 
-ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-BUILD=$ROOT/build
-JOBS=${JOBS:-2}
-WINE=${WINE:-/usr/lib/wine/wine64}
-WINESERVER=${WINESERVER:-/usr/lib/wine/wineserver}
-
-# Each step of a front-door script ends in one PASS or FAIL line; the
-# script's last line counts them.
-passed=0
-failed=0
+cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
+ROOT=$PWD
+passed=0 failed=0 skipped=0
 pass() { echo "   PASS $*"; passed=$((passed + 1)); }
 fail() { echo "   FAIL $*"; failed=$((failed + 1)); }
+skip() { echo "   SKIP $*"; skipped=$((skipped + 1)); }
 
-# CMake options of each build directory under build/, into OPTIONS.
-build_options() {
-  case $1 in
-    # The test builds are optimised, since several tests run the whole
-    # computation (under the sanitizers -O2 runs it four times faster than
-    # -O1), but keep their assertions and debug information.
-    native) OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo
-                     "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g") ;;
-    asan) OPTIONS=(-DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVREX_SANITIZE=ON
-                   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g") ;;
-    # The program alone, as make run builds it: nothing that only the tests
-    # need (GoogleTest, MPFR) has to be on the machine.
-    release) OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DTAVREX_TESTS=OFF) ;;
-    # The long sweeps: the test suites, optimised as the program is.
-    sweep) OPTIONS=(-DCMAKE_BUILD_TYPE=Release) ;;
-    # The benchmarks, optimised as the shipped program is; no tests. The
-    # 32-bit x86 ones against Debian's i386 multiarch FFTW and Google
-    # Benchmark, run directly where the kernel executes 32-bit code.
-    bench) OPTIONS=(-DCMAKE_BUILD_TYPE=Release -DTAVREX_BENCH=ON -DTAVREX_TESTS=OFF) ;;
-    bench-i686) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/i686-linux-gnu.cmake"
-                         -DCMAKE_BUILD_TYPE=Release -DTAVREX_BENCH=ON -DTAVREX_TESTS=OFF) ;;
-    win64) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-x86_64.cmake"
-                    -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_FLAGS_RELEASE=-O2) ;;
-    # The shipped 32-bit program: a plain release build.
-    win32) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/mingw-w64-i686.cmake"
-                    -DCMAKE_BUILD_TYPE=Release) ;;
-    # 32-bit x86 Linux, run under qemu-i386: optimised with assertions, as
-    # the native test build.
-    i686) OPTIONS=("-DCMAKE_TOOLCHAIN_FILE=$ROOT/cmake/i686-linux-gnu.cmake"
-                   -DCMAKE_BUILD_TYPE=RelWithDebInfo
-                   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g") ;;
-    *) echo "unknown build $1" >&2; return 1 ;;
-  esac
-}
-
-# Ninja where the machine has it; make, which every machine with a compiler
-# has, otherwise. Both take --quiet.
-if command -v ninja >/dev/null 2>&1; then
-  GENERATOR=(-G Ninja)
-else
-  GENERATOR=(-G "Unix Makefiles")
-fi
-
-# build NAME [TARGET...]: configures build/NAME and builds the targets (all
-# by default). Compiler output is kept in build/NAME.log and shown; progress
-# lines are not. Returns non-zero when the build fails.
+# build PRESET [TARGET...]: configures build/PRESET and builds the targets
+# (the build preset's by default); the output goes to build/PRESET.log and
+# is shown only when the build fails.
 build() {
-  local name=$1; shift
-  local dir=$BUILD/$name log=$BUILD/$name.log
-  build_options "$name" || return 1
-  mkdir -p "$BUILD"
-  if ! cmake -S "$ROOT" -B "$dir" "${GENERATOR[@]}" -Wno-dev "${OPTIONS[@]}" >"$log" 2>&1; then
-    sed 's/^/   | /' "$log"
-    echo "   cmake could not configure build/$name (log: build/$name.log)"
+  local preset=$1 log=build/$1.log targets=()
+  shift
+  [ $# -gt 0 ] && targets=(--target "$@")
+  mkdir -p build
+  if ! { cmake --preset "$preset" && cmake --build --preset "$preset" "${targets[@]}"; } >"$log" 2>&1; then
+    tail -n 40 "$log" | sed 's/^/   | /'
+    echo "   build/$preset did not build (log: $log)"
     return 1
   fi
-  local targets=()
-  [ $# -gt 0 ] && targets=(--target "$@")
-  cmake --build "$dir" -j "$JOBS" "${targets[@]}" -- --quiet >"$log" 2>&1
-  local status=$?
-  if [ -s "$log" ]; then sed 's/^/   | /' "$log" | head -n 150; fi
-  return $status
 }
 
-# Warnings that the compiler raised in the project's own sources during the
-# last build of NAME.
-own_warnings() {
-  grep -E "^($ROOT/|\.\./\.\./)?(app|store|arith|fft|log|platform|tests|tools|bench)/[^:]*:[0-9]+:[0-9]+: warning:" \
-    "$BUILD/$1.log" 2>/dev/null | sort -u
+# cached BUILD NAME: a value from build/BUILD's CMake cache.
+cached() { sed -n "s/^$2:[A-Z]*=//p" "build/$1/CMakeCache.txt" 2>/dev/null; }
+
+# runner BUILD: the command that starts build/BUILD's programs on this
+# machine, into RUNNER (empty natively); fails, with the reason in
+# NOT_RUN, where it cannot start them.
+runner() {
+  NOT_RUN=$(cached "$1" TAVREX_ROUTE)
+  [ "${NOT_RUN#not run: }" != "$NOT_RUN" ] && { NOT_RUN=${NOT_RUN#not run: }; return 1; }
+  IFS=';' read -ra RUNNER <<<"$(cached "$1" TAVREX_RUNNER)"
 }
 
-# The Wine prefix of the x86-64 build, created on first use.
-wine_env() {
-  export WINEPREFIX=$BUILD/win64/wine-prefix
-  export WINEDEBUG=-all
-  # No Mono or Gecko install prompts, no windows.
-  export WINEDLLOVERRIDES="mscoree,mshtml="
-  unset DISPLAY WAYLAND_DISPLAY
-}
-
-wine_prefix() {
-  wine_env
-  [ -f "$WINEPREFIX/system.reg" ] && return 0
-  mkdir -p "$WINEPREFIX"
-  "$WINE" wineboot --init >"$BUILD/win64/wineboot.log" 2>&1 &&
-    "$WINESERVER" -w
-}
+# Waits for the Wine server of build/BUILD's prefix to finish.
+wine_done() { WINEPREFIX=$PWD/build/$1/wine-prefix /usr/lib/wine/wineserver -w; }

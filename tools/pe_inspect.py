@@ -1,5 +1,5 @@
 #!/usr/bin/python3
-"""tools/pe_inspect.py [--target i686|x86_64] FILE
+"""tools/pe_inspect.py [--target i686|x86_64] [--rejects PROBLEM]... FILE
 
 Checks that FILE is the Tavrex executable of the target without running it
 (the machines that build the 32-bit program cannot execute it): PE32 i386 or
@@ -7,6 +7,10 @@ PE32+ x86-64, console subsystem, no DLLs but the system's, the version
 record and the asInvoker manifest. Prints what it found, then one PROBLEM
 line per fault; exits 1 when anything is wrong, 2 on a usage or read error.
 The last line sums up.
+
+With --rejects, the checker's own control: FILE is an executable wrong on
+purpose, and the exit status is 0 only when it is refused with every
+PROBLEM given (each a part of a PROBLEM line), 1 otherwise.
 
 Debian's pefile reads the headers and resources.
 """
@@ -151,6 +155,7 @@ def inspect(pe, target):
 def main():
     parser = argparse.ArgumentParser(description="Checks a built Tavrex.exe.")
     parser.add_argument("--target", choices=TARGETS, default="i686")
+    parser.add_argument("--rejects", action="append", default=[], metavar="PROBLEM")
     parser.add_argument("file")
     args = parser.parse_args()  # exits 2 on a usage error
     try:
@@ -165,6 +170,13 @@ def main():
         facts, problems = [], [f"not a PE image: {error.value}"]
     for line in facts + [f"PROBLEM: {problem}" for problem in problems]:
         print(f"{args.file}: {line}")
+    if args.rejects:
+        missed = [want for want in args.rejects if not any(want in p for p in problems)]
+        for want in missed:
+            print(f"{args.file}: NOT REPORTED: {want}")
+        print(f"{args.file}: rejected with {len(args.rejects) - len(missed)} "
+              f"of the {len(args.rejects)} expected problems")
+        return 1 if missed else 0
     if problems:
         return 1
     print(f"{args.file}: {TARGETS[args.target][2]} console executable, system DLLs only, "

@@ -2,26 +2,26 @@
 # make run: builds the program, runs it once from a scratch directory with no
 # arguments, and says what it did: exit code, wall time, and the log's
 # records as plain text.
-#   tools/run.sh          the native release build, in build/run
+#   tools/run.sh          the release build alone (preset release), in build/run
 #   tools/run.sh win64    the x86-64 Windows build under Wine, in build/run-win64
+#   tools/run.sh win32    the shipped 32-bit Windows program under 32-bit Wine,
+#                         in build/run-win32
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 which=${1:-native}
-case $which in
-  native) exe_name=Tavrex rundir=$BUILD/run runner=() ;;
-  win64) exe_name=Tavrex.exe rundir=$BUILD/run-win64 runner=("$WINE") ;;
-  *) echo "usage: $0 [native|win64]" >&2; exit 2 ;;
-esac
-
 echo "== building"
-build release Tavrex tavrex-logcat || { echo "the release build failed"; exit 1; }
-exe=$BUILD/release/$exe_name
-if [ "$which" = win64 ]; then
-  build win64 Tavrex || { echo "the Windows x86-64 build failed"; exit 1; }
-  exe=$BUILD/win64/$exe_name
-  wine_prefix || { echo "the Wine prefix could not be created"; exit 1; }
-fi
+build release Tavrex tavrex-logcat || exit 1
+case $which in
+  native) exe=build/release/Tavrex rundir=build/run RUNNER=() ;;
+  win64 | win32)
+    exe=build/$which/Tavrex.exe rundir=build/run-$which
+    build "$which" Tavrex || exit 1
+    runner "$which" || { echo "build/$which/Tavrex.exe is not run: $NOT_RUN"; exit 1; }
+    build "$which" wine_prefix || exit 1 ;;
+  *) echo "usage: $0 [native|win64|win32]" >&2; exit 2 ;;
+esac
+name=${exe##*/}
 
 # A fresh directory each time: the log of an earlier run (perhaps on another
 # weekday) must not be mistaken for this one's.
@@ -29,12 +29,12 @@ rm -rf "$rundir"
 mkdir -p "$rundir"
 cp "$exe" "$rundir/"
 
-echo "== running ${rundir#"$ROOT"/}/$exe_name (no arguments, working directory ${rundir#"$ROOT"/})"
+echo "== running $rundir/$name (no arguments, working directory $rundir)"
 start=$(date +%s%N)
-(cd "$rundir" && "${runner[@]}" "./$exe_name")
+(cd "$rundir" && "${RUNNER[@]}" "./$name")
 status=$?
 end=$(date +%s%N)
-[ "$which" = win64 ] && "$WINESERVER" -w
+[ "$which" != native ] && wine_done "$which"
 
 case $status in
   0) meaning="the computation ran to its end" ;;
@@ -54,23 +54,23 @@ names=(Sunday Monday Tuesday Wednesday Thursday Friday Saturday)
 mapfile -t logs < <(find "$rundir/log" -type f 2>/dev/null | sort)
 problem=0
 if [ ${#logs[@]} -eq 0 ]; then
-  echo "Log: none was written in ${rundir#"$ROOT"/}/log"
+  echo "Log: none was written in $rundir/log"
   problem=1
 else
   for log in "${logs[@]}"; do
-    echo "Log: ${log#"$ROOT"/} (today is day $weekday, ${names[$weekday]})"
-    (cd "$rundir" && "$BUILD/release/tavrex-logcat" "${log#"$rundir"/}") | sed 's/^/   /' ||
+    echo "Log: $log (today is day $weekday, ${names[$weekday]})"
+    (cd "$rundir" && "$ROOT/build/release/tavrex-logcat" "${log#"$rundir"/}") | sed 's/^/   /' ||
       problem=1
   done
   expected=$rundir/log/Tavrex-$weekday.log
   if [ ${#logs[@]} -ne 1 ] || [ "${logs[0]}" != "$expected" ]; then
-    echo "Expected exactly one log file, ${expected#"$ROOT"/}"
+    echo "Expected exactly one log file, $expected"
     problem=1
   fi
 fi
 # The program removes its temporary files again; anything else left in the
 # working directory is a leak.
-left=$(find "$rundir" -mindepth 1 -maxdepth 1 ! -name "$exe_name" ! -name log -printf '%P ')
+left=$(find "$rundir" -mindepth 1 -maxdepth 1 ! -name "$name" ! -name log -printf '%P ')
 if [ -n "$left" ]; then
   echo "Left behind in the working directory: $left"
   problem=1

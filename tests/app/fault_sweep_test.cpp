@@ -19,6 +19,7 @@
 #include "fft/fft_multiply.h"
 #include "store/digits.h"
 #include "tests/app/whole_run.h"
+#include "tests/fft/fft_support.h"
 
 namespace {
 
@@ -170,6 +171,40 @@ TEST(FaultSweep, WholeRunOnTheBareBudgetWithTheResultsDeletionRefused) {
   EXPECT_EQ(tally.leaks.refusedDeletions, 1u);
 }
 
+// Faults together where two fallbacks meet, which the sweep of one fault
+// at a time cannot reach; each run must end as its last fault alone ends
+// one: without the way back, the log directory not made, then the log
+// refused altogether; the result file not reopened, then not deleted.
+TEST(FaultSweep, ChosenFaultsTogetherEndAsTheLastAlone) {
+  TAVREX_SAMPLED_UNDER_EMULATION();
+  const auto fail = [](Call call, std::uint32_t occurrence) {
+    return Fault{call, occurrence, false, ErrorCodeFor(call), -1};
+  };
+  const Fault noWayBack = fail(Call::GetCurrentDirectory, 1);
+  const Fault noLogDirectory = fail(Call::CreateDirectory, 1);
+  const struct {
+    std::vector<Fault> before;
+    Fault last;
+    Site site;
+  } sets[] = {
+      {{noWayBack}, noLogDirectory, Site{.onLog = true}},
+      {{noWayBack, noLogDirectory}, fail(Call::CreateFile, 1), Site{.onLog = true}},
+      // The log, the result's file, then its reopening.
+      {{fail(Call::CreateFile, 3)}, fail(Call::DeleteFile, 1), Site{}},
+  };
+  for (const auto& set : sets) {
+    SCOPED_TRACE(Describe(set.last));
+    Options options;
+    options.fault = set.last;
+    options.also = set.before;
+    const Outcome out = RunOnce(options);
+    EXPECT_EQ(out.faulted.size(), set.before.size() + 1) << "a fault met no call";
+    Leaks leaks;
+    Verify(out, Expect{set.last, set.site}, leaks);
+    EXPECT_EQ(leaks.Total(), 0u);
+  }
+}
+
 TEST(FaultSweep, WholeRunAtEveryCall) {
   if (!FullSweep()) GTEST_SKIP() << "a whole run per call: TAVREX_SWEEP=full (make sweep)";
   EXPECT_EQ(SweepEveryCall(Options{}, "whole run, every call").code, 0);
@@ -258,11 +293,12 @@ TEST(FaultSweep, HeldBackPoolAtSampledCalls) {
 // fixture installs for its test and then puts back as they were: spectrum
 // element 1 of product `at` (from 1), moving value j of the product by
 // amount * sin(2 pi j / n); twiddle entry 4000, which every transform of
-// 4096 points or more reads; or a's digit index `at` after Gauss-Legendre
-// step 5, by amount modulo 10.
+// 4096 points or more reads; a's digit index `at` after Gauss-Legendre
+// step 5, by amount modulo 10; or value `amount` of product `at`'s inverse
+// transform, made NaN.
 struct ArithmeticCase {
   const char* name;
-  enum Kind { Spectrum, Twiddle, Digit } kind;
+  enum Kind { Spectrum, Twiddle, Digit, Output } kind;
   std::uint32_t at;
   double amount;
   std::vector<std::string> records;  // between the entry and the exit
@@ -274,15 +310,21 @@ class ArithmeticFaultTest : public ::testing::TestWithParam<ArithmeticCase> {
     plan = GetParam();
     products = 0;
     arithmeticHooks = {&OnSpectrum, &OnTwiddles, &OnStep};
+    ffttest::unspoiled = ReplaceFftKernelOps(&ffttest::kSpoiling);
   }
-  ~ArithmeticFaultTest() override { arithmeticHooks = saved_; }
+  ~ArithmeticFaultTest() override {
+    arithmeticHooks = saved_;
+    ReplaceFftKernelOps(ffttest::unspoiled);
+  }
   static inline ArithmeticCase plan;
   static inline std::uint32_t products = 0;
 
  private:
   static void OnSpectrum(FftComplex* values, std::int32_t n) {
-    if (++products != plan.at || plan.kind != ArithmeticCase::Spectrum) return;
-    values[1].im += plan.amount * n;
+    const bool chosen = ++products == plan.at;
+    ffttest::spoiledAt = chosen && plan.kind == ArithmeticCase::Output
+                             ? static_cast<std::int32_t>(plan.amount) : -1;
+    if (chosen && plan.kind == ArithmeticCase::Spectrum) values[1].im += plan.amount * n;
   }
   static void OnTwiddles(FftComplex* table, std::int32_t) {
     if (plan.kind == ArithmeticCase::Twiddle) table[4000].re += plan.amount;
@@ -328,7 +370,9 @@ const std::string kRoundOff = "Error:FFT round-off error too large";
 // 5946, is the first wrong. a's fraction digit 1997 off by 5 moves pi by
 // about 3.7 * 5 * 10^-1997. An infinite value turns the whole last product
 // infinite or NaN, which must neither convert nor carry out of range: wrong
-// from the integer digit on.
+// from the integer digit on. One NaN, value 6000 of the last product's
+// inverse transform, converts as -2^30 at weight 10^-5994, about
+// -1.07 * 10^-5985: fraction digit 5985 is the first wrong.
 INSTANTIATE_TEST_SUITE_P(
     Arithmetic, ArithmeticFaultTest,
     ::testing::Values(
@@ -341,6 +385,8 @@ INSTANTIATE_TEST_SUITE_P(
         ArithmeticCase{"SpectrumGoneInfinite", ArithmeticCase::Spectrum, kProducts,
                        std::numeric_limits<double>::infinity(),
                        {kRoundOff, kResultCheck + "0"}},
+        ArithmeticCase{"OneOutputOfTheLastProductNaN", ArithmeticCase::Output, kProducts,
+                       6000, {kRoundOff, kResultCheck + "5985"}},
         ArithmeticCase{"Twiddle", ArithmeticCase::Twiddle, 0, 1e-5,
                        {kRoundOff, kResultCheck + "8310"}},
         ArithmeticCase{"DigitAfterAStep", ArithmeticCase::Digit, 2000, 5,

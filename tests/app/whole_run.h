@@ -99,6 +99,7 @@ struct Schedule {
 struct Options {
   Setting setting;
   std::optional<Fault> fault;  // one call, armed before the start-up
+  std::vector<Fault> also;     // more, of other kinds, armed beside it
   std::optional<Schedule> schedule;
   bool recordSites = false;
   // Ends the run early: the filler buffer is refused, so _tmain returns 3
@@ -424,6 +425,7 @@ inline Outcome RunOnce(const Options& options) {
     logtest::CallsGuard hooks;
     InstallHooks(injector, options, out, root);
     if (options.fault) Arm(*options.fault);
+    for (const Fault& f : options.also) Arm(f);
     {
       ProcessLifetime lifetime;
       // Blocks held from the pool's start to _tmain's end, as if by other work.
@@ -660,7 +662,7 @@ inline void Verify(const Outcome& out, const Expect& e, Leaks& leaks) {
     EXPECT_EQ(out.statusText, status);
   }
   // Without the way back the log is opened by its full path, from here.
-  const bool noWayBack = OnLog(e) && FaultIs(e, Call::GetCurrentDirectory);
+  const bool noWayBack = FaultedCalls(out, Call::GetCurrentDirectory) != 0;
   EXPECT_EQ(out.logDirEntered, LogDirectoryMissed(e) || noWayBack ? 0 : 1);
   EXPECT_EQ(out.logCreated, !logCreationRefused);
   if (logCreationRefused) {

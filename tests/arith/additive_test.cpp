@@ -270,6 +270,15 @@ TEST_F(DecFileOperandTest, ResultsBuiltInFilesMatchResultsBuiltInMemory) {
   EXPECT_EQ(Read(*fileHalf), half);
   EXPECT_EQ(fileHalf->digitOrder, LeastSignificantFirst);
   EXPECT_EQ(Read(*fileTwice), twice);
+
+  // Its two windows taken, no SmallBlock is left to reverse the half in its
+  // file: that is recorded, and the half is empty rather than its digits
+  // the wrong way round.
+  const std::size_t before = Records().size();
+  arithtest::SmallBlocksHeld busy(2);
+  EXPECT_EQ(DecHalve(*memA)->length, 0u);
+  const Strings records = MessagesSince(before);
+  EXPECT_EQ(std::count(records.begin(), records.end(), "LocalAlloc() funcion fail 3"), 1);
 }
 
 TEST_F(DecFileOperandTest, ResultsThatOutgrowALargeBlockSpillIntoTheirFile) {

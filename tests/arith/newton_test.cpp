@@ -183,6 +183,22 @@ TEST_F(DivUseNewtonTest, QuotientsToAllButTheLastTenDigits) {
   EXPECT_TRUE(Messages().empty());
 }
 
+// Results handed out by copy construction hold their LargeBlock alone once
+// the operation has returned, so assigning into one, a copy into that
+// block, reaches no other number.
+TEST_F(DivUseNewtonTest, ResultsHoldTheirBlocksAlone) {
+  auto y = Make("22");
+  auto x = Make("7");
+  ScopedNumber results[] = {DecAdd(*y, *x), DecSub(*y, *x), DecHalve(*y),
+                            DecDouble(*y), DivUseNewton(*y, *x)};
+  EXPECT_EQ(testsupport::PoolScope::Held(LargeBlock), 2u + 5u);
+  for (ScopedNumber& r : results) {
+    Assign(*r, *x);
+    EXPECT_EQ(Read(*r), Parse("7"));
+  }
+  EXPECT_EQ(Read(*y), Parse("22"));
+}
+
 TEST_F(DivUseNewtonTest, RunsExactlyFifteenIterations) {
   // From R = 1 the error 1 - 1.99 R = -0.99 is squared by every iteration,
   // so after 15 of them R = (1 - 0.99^32768) / 1.99, short of 100/199 by

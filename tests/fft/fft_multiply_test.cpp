@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -81,6 +82,27 @@ TEST_F(MulUseFftTest, ACutProductIsTruncatedWithoutTheCarriesOfTheCutPositions) 
   ASSERT_EQ(MulUseFFT(nines.data(), 2, nines.data(), 2, out.data(), 0), 0);
   ASSERT_EQ(MulUseFFT(nines.data(), 2, nines.data(), 2, out.data(), -4), 0);
   EXPECT_EQ(out, (Digits{55, 55, 55}));
+}
+
+// One NaN among a product's converted positions, wherever it lies, is
+// recorded (once a run) and stays the largest distance through the sound
+// products after it; a position past those converted is not looked at.
+TEST_F(MulUseFftTest, TheRoundOffCheckKeepsANaNAtAnyConvertedPosition) {
+  const Digits a(20, 7);
+  Digits out(39);
+  ffttest::unspoiled = ReplaceFftKernelOps(&ffttest::kSpoiling);
+  for (std::int32_t k = 0; k < 64; ++k) {
+    ResetRoundOffCheck();
+    ffttest::spoiledAt = k;
+    MulUseFFT(a.data(), 20, a.data(), 20, out.data(), 39);
+    ffttest::spoiledAt = -1;
+    MulUseFFT(a.data(), 20, a.data(), 20, out.data(), 39);
+    EXPECT_EQ(std::isnan(LargestRoundOff()), k < 39) << k << ": " << LargestRoundOff();
+  }
+  ReplaceFftKernelOps(ffttest::unspoiled);
+  ResetRoundOffCheck();
+  EXPECT_EQ(log_.Messages(),
+            std::vector<std::string>(39, "Error:FFT round-off error too large"));
 }
 
 TEST_F(MulUseFftTest, MultipliesInPlaceOverEitherOperand) {

@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "fft/fft_kernels.h"
 #include "fft/fft_tables.h"
 #include "store/dec_number.h"
 #include "store/digits.h"
@@ -154,5 +156,26 @@ inline Digits FixedPointProduct(const Digits& a, const Digits& b,
   if (all.size() < 3) return {};
   return Digits(all.begin() + 3, all.end());
 }
+
+// Kernel ops that pass every call on to `unspoiled`, and leave value
+// `spoiledAt` of an inverse transform NaN while it is not -1: one spoiled
+// output, as a fault in the last butterfly stage leaves it.
+inline const FftKernelOps* unspoiled = nullptr;
+inline std::int32_t spoiledAt = -1;
+inline const FftKernelOps kSpoiling = {
+    [](const FftComplex* in, FftComplex* out, std::int32_t n, std::int32_t stride,
+       std::int32_t sign, const FftRoots& roots) {
+      unspoiled->transform(in, out, n, stride, sign, roots);
+      if (sign < 0 && spoiledAt >= 0) out[spoiledAt].re = std::nan("");
+    },
+    [](const Digit* digits, std::int32_t count, std::int32_t n, FftComplex* out,
+       const FftRoots& roots) { unspoiled->digits(digits, count, n, out, roots); },
+    [](FftComplex* product, const FftComplex* other, std::int32_t n) {
+      unspoiled->multiply(product, other, n);
+    },
+    [](const FftComplex* values, std::int32_t count, double scale,
+       std::int32_t* rounded, FftRoundOff& off) {
+      unspoiled->round(values, count, scale, rounded, off);
+    }};
 
 }  // namespace ffttest

@@ -323,30 +323,42 @@ TEST_F(LogTest, WithoutItsDirectoryTheLogOpensInTheWorkingDirectory) {
 
 // When the working directory cannot be named (it may have been removed),
 // the process must not leave it, since it could not come back: the log
-// opens by its full path, unless that does not fit.
+// opens by its full path, unless that does not fit or names no directory
+// (not made, or an executable at the root, whose path names none); then it
+// opens in the working directory, as when its directory cannot be entered.
 TEST_F(LogTest, WithoutTheWayBackTheLogOpensByItsFullPathBesideTheExecutable) {
-  for (const bool fits : {true, false}) {
-    SCOPED_TRACE(fits ? "full path fits" : "full path too long");
+  std::wstring longDir = scratch_.path().wstring() + platform::kPathSeparator;
+  longDir.append(490 - longDir.size(), L'd');  // fits; with the file name not
+  const fs::path here = scratch_.path() / "Tavrex-3.log";
+  const std::wstring exe = (bin_ / "Tavrex").wstring();
+  const struct {
+    const char* what;
+    std::wstring module;
+    bool directoryMade;
+    fs::path expected;
+  } cases[] = {
+      {"full path fits", exe, true, DayLog(kDay)},
+      {"full path too long", logtest::Join({longDir, L"Tavrex"}), true, here},
+      {"directory not made", exe, false, here},
+      {"executable at the root", logtest::Join({L"", L"Tavrex"}), true, here},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     log_ = LogFile{};
-    fs::path expected = DayLog(kDay);
-    if (!fits) {
-      // The log directory fits its 500 units; the file name after it not.
-      std::wstring dir = scratch_.path().wstring() + platform::kPathSeparator;
-      dir.append(490 - dir.size(), L'd');
-      logtest::fakeModulePath = logtest::Join({dir, L"Tavrex"});
-      expected = scratch_.path() / "Tavrex-3.log";
-    }
+    logtest::fakeModulePath = c.module;
     {
       FaultInjector faults;
       faults.Arm(Fault{Call::GetCurrentDirectory, 1, false, 2, -1});
+      if (!c.directoryMade) faults.Arm(Fault{Call::CreateDirectory, 1, false, 5, -1});
       EXPECT_EQ(OpenLocal(), 0);
       EXPECT_EQ(faults.Count(Call::SetCurrentDirectory), 0u);
     }
     EXPECT_EQ(log_.logDirEntered, 0);
-    EXPECT_EQ(testsupport::ReadBytes(expected), kByteOrderMark);
+    EXPECT_EQ(testsupport::ReadBytes(c.expected), kByteOrderMark);
     ExpectBackInScratch();
     platform::CloseHandle(log_.handle);
-    fs::remove(expected);
+    fs::remove(c.expected);
+    fs::remove_all(LogDir());
   }
 }
 

@@ -1,0 +1,31 @@
+# TAVREX_RUNS_I386: whether the build machine's kernel executes 32-bit x86
+# code, found by running a static 32-bit probe; TAVREX_RUNS_I386_REASON says
+# why not. Cached: a kernel does not change its mind between builds.
+if(NOT DEFINED CACHE{TAVREX_RUNS_I386})
+  find_program(TAVREX_I386_CC i686-linux-gnu-gcc)
+  set(probe ${CMAKE_BINARY_DIR}/i386-probe)
+  set(runs OFF)
+  if(NOT CMAKE_HOST_SYSTEM_NAME STREQUAL "Linux")
+    set(reason "the build machine does not run Linux")
+  elseif(NOT TAVREX_I386_CC)
+    set(reason "i686-linux-gnu-gcc, which builds the 32-bit probe, is not installed")
+  else()
+    execute_process(
+      COMMAND ${TAVREX_I386_CC} -static -O2 ${CMAKE_CURRENT_LIST_DIR}/i386_probe.c -o ${probe}
+      RESULT_VARIABLE built OUTPUT_QUIET ERROR_VARIABLE errors)
+    if(NOT built EQUAL 0)
+      set(reason "the 32-bit probe did not build: ${errors}")
+    else()
+      execute_process(COMMAND ${probe} RESULT_VARIABLE ran OUTPUT_QUIET ERROR_QUIET)
+      if(ran EQUAL 0)
+        set(runs ON)
+        set(reason "")
+      else()
+        set(reason "this machine's kernel does not execute 32-bit x86 code (a static 32-bit probe does not run)")
+      endif()
+    endif()
+  endif()
+  set(TAVREX_RUNS_I386 ${runs} CACHE BOOL "The build machine executes 32-bit x86 code")
+  set(TAVREX_RUNS_I386_REASON "${reason}" CACHE STRING "Why it does not")
+  mark_as_advanced(TAVREX_RUNS_I386 TAVREX_RUNS_I386_REASON)
+endif()
