@@ -266,8 +266,11 @@ TEST_F(FftTransformTest, DigitsToSpectrumPadsWithZerosAndMatchesTheRecursion) {
   std::mt19937 random(3);
   const std::vector<FftKernel> kernels = Kernels();
   for (std::int32_t n : AllSizes()) {
-    for (std::int32_t count : {0, 1, n / 2, n - 1, n}) {
-      const Digits digits = ffttest::RandomDigits(random, count, -9, 9);
+    // Counts that end a vector's worth of digits part of the way in, and
+    // bytes of the whole signed range, whose sign a kernel must extend.
+    for (std::int32_t count : {0, 1, 3, n / 2, n / 2 + 1, n - 1, n}) {
+      if (count > n) continue;
+      const Digits digits = ffttest::RandomDigits(random, count, -128, 127);
       const auto expected = ffttest::ReferenceSpectrum(digits.data(), count, n);
       for (FftKernel kernel : kernels) {
         ASSERT_TRUE(SetFftKernel(kernel));
@@ -510,12 +513,16 @@ TEST_F(FftTransformTest, CarriesLongRunsMixedSignsAndLargeValuesExactly) {
     DigitsToSpectrum(digits.data(), static_cast<std::int32_t>(digits.size()), n,
                      fftTables.spectrumA);
     const std::vector<FftComplex> spectrum(fftTables.spectrumA, fftTables.spectrumA + n);
-    for (std::int32_t m : {n / 2, n / 2 - 1, n / 2 - 3, 1, 5}) {
-      const std::vector<std::int64_t> kept(values.begin(), values.begin() + m);
-      std::copy(spectrum.begin(), spectrum.end(), fftTables.spectrumA);
-      Digits out(m);
-      SpectrumToDigits(n, out.data(), m);
-      EXPECT_EQ(out, ffttest::CarryDigits(kept)) << name << ", m = " << m;
+    for (FftKernel kernel : Kernels()) {
+      ASSERT_TRUE(SetFftKernel(kernel));
+      for (std::int32_t m : {n / 2, n / 2 - 1, n / 2 - 3, 1, 5}) {
+        const std::vector<std::int64_t> kept(values.begin(), values.begin() + m);
+        std::copy(spectrum.begin(), spectrum.end(), fftTables.spectrumA);
+        Digits out(m);
+        SpectrumToDigits(n, out.data(), m);
+        EXPECT_EQ(out, ffttest::CarryDigits(kept))
+            << FftKernelName(kernel) << ", " << name << ", m = " << m;
+      }
     }
   }
 }
