@@ -6,17 +6,11 @@
 # Each build's CTest results go to build/junit/BUILD.xml; the last line sums
 # them up: "make check: N passed, N failed, N skipped".
 set -uo pipefail
-cd "$(dirname "${BASH_SOURCE[0]}")/.."
+source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 builds=("$@")
 [ ${#builds[@]} -eq 0 ] && builds=(native valgrind asan win64 win32 i686)
-passed=0 failed=0 skipped=0 start=$SECONDS
+start=$SECONDS
 mkdir -p build/junit
-
-# What CMake found out about running BUILD's programs on this machine.
-route() {
-  local cache=build/$1/CMakeCache.txt
-  sed -n 's/^TAVREX_ROUTE:INTERNAL=//p' "$cache" 2>/dev/null
-}
 
 for build in "${builds[@]}"; do
   began=$SECONDS log=build/$build.log results=build/junit/$build.xml
@@ -36,7 +30,9 @@ for build in "${builds[@]}"; do
     cmake --workflow --preset "$build" >"$log" 2>&1
   fi
   status=$?
-  [ -n "$(route "${build/valgrind/native}")" ] && echo "   $(route "${build/valgrind/native}")"
+  # What CMake found out about running the build's programs on this machine.
+  route=$(cached "${build/valgrind/native}" TAVREX_ROUTE)
+  [ -n "$route" ] && echo "   $route"
   if [ ! -s "$results" ]; then
     # Neither configured nor built, so nothing was tested: one failure.
     grep -E 'error|Error|FAILED|warning' "$log" | head -n 40 | sed 's/^/   | /'

@@ -1,4 +1,4 @@
-# Shared by make run and make sweep: building a preset of CMakePresets.json
+# Shared by make check, run, sweep and bench: building a preset of CMakePresets.json
 # quietly, and what its configuration found out. Sourced, not run.
 
 cd "$(dirname "${BASH_SOURCE[0]}")/.." || exit 1
