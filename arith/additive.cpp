@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <cstring>
 
 #include "log/log.h"
 #include "store/digits.h"
@@ -45,15 +46,56 @@ std::uint32_t PositionInWindow(const DecNumber& n, std::uint32_t j) {
 
 void LogFailure(const wchar_t* message) { WriteLog(message, 0, 1); }
 
+// Carries a window of position sums, least significant first, into digits
+// in place, and returns the carry out. Each position keeps the truncating
+// remainder by 10 of its sum and the carry (read as signed 8 bits), and
+// the quotient carries on.
+int CarryWindow(Digit* s, int carry) {
+  Digit lowest = 0, highest = 0;
+  for (std::uint32_t k = 0; k < kWindow; ++k) {
+    lowest = std::min(lowest, s[k]);
+    highest = std::max(highest, s[k]);
+  }
+  if (lowest < -18 || highest > 18 || carry < -1 || carry > 1) {
+    for (std::uint32_t k = 0; k < kWindow; ++k) {
+      const Digit v = static_cast<Digit>(s[k] + carry);
+      s[k] = static_cast<Digit>(v % 10);
+      carry = v / 10;
+    }
+    return carry;
+  }
+  // Sums of two digits and a carry lie within 19 of zero, so every carry is
+  // -1, 0 or 1, found by comparison. Rather than walk the carry's path one
+  // position at a time, all carries are settled together, every position at
+  // once, from the guess of none, until a pass changes none: pass p makes the
+  // carries into the first p positions right, and only the one true set of
+  // carries is left unchanged by a pass.
+  Digit in[kWindow + 1] = {};  // in[k]: the carry into position k
+  Digit next[kWindow + 1];
+  in[0] = static_cast<Digit>(carry);
+  next[0] = in[0];
+  for (Digit changed = 1; changed != 0;) {
+    changed = 0;
+    for (std::uint32_t k = 0; k < kWindow; ++k) {
+      const Digit v = static_cast<Digit>(s[k] + in[k]);
+      next[k + 1] = static_cast<Digit>((v >= 10) - (v <= -10));
+      changed |= static_cast<Digit>(next[k + 1] ^ in[k + 1]);
+    }
+    std::memcpy(in, next, sizeof in);
+  }
+  for (std::uint32_t k = 0; k < kWindow; ++k) {
+    s[k] = static_cast<Digit>(s[k] + in[k] - 10 * in[k + 1]);
+  }
+  return in[kWindow];
+}
+
 // The empty number an operation hands back when it could not work.
 ScopedNumber Failed(const wchar_t* message) {
   LogFailure(message);
   return ScopedNumber();
 }
 
-// a + sign * b, window by window from the least significant. The sum of
-// each position is kept in 8 bits and read as signed; its truncating
-// quotient by 10 carries on.
+// a + sign * b, window by window from the least significant.
 ScopedNumber AddSigned(const DecNumber& a, const DecNumber& b, int sign,
                        const wchar_t* noBlock, const wchar_t* overflow) {
   Window bufferA;
@@ -69,10 +111,9 @@ ScopedNumber AddSigned(const DecNumber& a, const DecNumber& b, int sign,
     ReadDigits(a, Low(w), High(w), da);
     ReadDigits(b, Low(w), High(w), db);
     for (std::uint32_t k = 0; k < kWindow; ++k) {
-      const Digit s = static_cast<Digit>(da[k] + sign * db[k] + carry);
-      db[k] = static_cast<Digit>(s % 10);
-      carry = s / 10;
+      db[k] = static_cast<Digit>(da[k] + sign * db[k]);
     }
+    carry = CarryWindow(db, carry);
     AppendDigits(*r, 0, kWindow - 1, db);
   }
   if (carry != 0) LogFailure(overflow);
@@ -136,11 +177,8 @@ ScopedNumber DecDouble(const DecNumber& a) {
   int carry = 0;
   for (std::uint32_t w = WindowCount(a.length); w-- > 0;) {
     ReadDigits(a, Low(w), High(w), in);
-    for (std::uint32_t k = 0; k < kWindow; ++k) {
-      const Digit s = static_cast<Digit>(2 * in[k] + carry);
-      out[k] = static_cast<Digit>(s % 10);
-      carry = s / 10;
-    }
+    for (std::uint32_t k = 0; k < kWindow; ++k) out[k] = static_cast<Digit>(2 * in[k]);
+    carry = CarryWindow(out, carry);
     AppendDigits(*r, 0, kWindow - 1, out);
   }
   // A carry out of the thousands digit is dropped: doubling never reports.

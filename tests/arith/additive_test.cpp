@@ -83,6 +83,8 @@ TEST_F(AdditiveTest, ValuesAtTheEdges) {
       // -7 + -6 = -13: digit -3, carry -1 into the position above.
       {"signed carry truncates", Op::Add, {0, 0, 0, 0, 0, -7}, {0, 0, 0, 0, 2, -6},
        Padded({0, 0, 0, 0, 1, -3}, 100), {}},
+      {"a sum of 19 and a carry carries 2", Op::Add, {0, 0, 10, 5}, {0, 0, 9, 5},
+       Padded({0, 2, 0, 0}, 100), {}},
       {"empty + empty", Op::Add, {}, {}, {}, {}},
       {"empty - empty", Op::Subtract, {}, {}, {}, {}},
       {"empty + 1", Op::Add, {}, Parse("1"), Padded({0, 0, 0, 1}, 100), {}},
@@ -113,6 +115,43 @@ TEST_F(AdditiveTest, ValuesAtTheEdges) {
     EXPECT_EQ(MessagesSince(before), c.messages);
     EXPECT_EQ(Read(*a), c.a);
     EXPECT_EQ(Read(*b), c.b);
+  }
+}
+
+// Every position's sum, read as signed 8 bits, keeps its truncating
+// remainder by 10 and carries its quotient on, whatever the digits: runs of
+// ordinary, negative, mixed-sign and out-of-range bytes, and runs long
+// enough to carry from window to window.
+TEST_F(AdditiveTest, CarriesPositionByPositionWhateverTheDigits) {
+  std::mt19937 random(21);
+  const std::pair<int, int> ranges[] = {{0, 9}, {9, 9}, {-9, 0}, {-9, 9}, {-128, 127}, {0, 31}};
+  auto operand = [&](std::size_t length) {
+    Digits digits;
+    while (digits.size() < length) {
+      const auto [low, high] = ranges[random() % std::size(ranges)];
+      std::uniform_int_distribution<int> pick(low, high);
+      for (int i = 0; i < 23; ++i) digits.push_back(pick(random));
+    }
+    digits.resize(length);
+    return digits;
+  };
+  for (int trial = 0; trial < 40; ++trial) {
+    const Digits a = operand(100 + random() % 300), b = operand(100 + random() % 300);
+    for (const Op op : {Op::Add, Op::Subtract, Op::Double}) {
+      SCOPED_TRACE(::testing::Message() << "trial " << trial << ", " << kOpNames[int(op)]);
+      const Digits& second = op == Op::Double ? a : b;
+      const int sign = op == Op::Subtract ? -1 : 1;
+      Digits expected((std::max(a.size(), second.size()) + 99) / 100 * 100, 0);
+      int carry = 0;
+      for (std::size_t i = expected.size(); i-- > 0;) {
+        const int x = i < a.size() ? a[i] : 0, y = i < second.size() ? second[i] : 0;
+        const auto s = static_cast<std::int8_t>(x + sign * y + carry);
+        expected[i] = s % 10;
+        carry = s / 10;
+      }
+      auto result = Apply(op, *Make(a), *Make(b));
+      EXPECT_EQ(Read(*result), expected);
+    }
   }
 }
 
