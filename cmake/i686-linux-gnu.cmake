@@ -21,10 +21,19 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # its constants, and the benchmarks should weigh the program's own code.
 set(CMAKE_C_FLAGS_INIT -fno-pie)
 set(CMAKE_CXX_FLAGS_INIT -fno-pie)
-# Run directly, an executable finds the cross compiler's C++ runtime
-# through its run path, and Debian's i386 runtime for the rest; the
-# emulator falls back to the same host path.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-no-pie -Wl,-rpath,/usr/i686-linux-gnu/lib")
-# The emulator finds the 32-bit loader and libraries in the cross compiler's
-# own tree.
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386 -L /usr/i686-linux-gnu)
+# One C library per executable: the loader and every library of the cross
+# compiler's runtime come from its own tree. The system's i386 loader (from
+# the libc6:i386 that Wine needs) with the cross tree's libc is two builds of
+# one library sharing internal state: thread creation then spins forever.
+# The run path is an old-style one (DT_RPATH), which also serves the
+# libraries' own dependencies, such as libstdc++'s libm; a DT_RUNPATH would
+# leave those to the system's copies. Debian's i386 packages that the
+# benchmarks link (FFTW, Google Benchmark) come from the loader's default
+# directories, on this same C library.
+set(TAVREX_I686_RUNTIME /usr/i686-linux-gnu/lib)
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+  "-no-pie -Wl,--dynamic-linker=${TAVREX_I686_RUNTIME}/ld-linux.so.2 -Wl,--disable-new-dtags -Wl,-rpath,${TAVREX_I686_RUNTIME}")
+# The emulator loads what the kernel would: the loader that the executable
+# names, which finds the rest as it does when run directly. (A prefix of
+# its own, -L, would hide a wrong loader from every emulated run.)
+set(CMAKE_CROSSCOMPILING_EMULATOR qemu-i386)

@@ -13,9 +13,8 @@ packages=(
   g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix binutils-mingw-w64
   wine64                              # runs the x86-64 Windows tests
   wine32:i386                         # runs the shipped 32-bit program and its tests
-  g++-i686-linux-gnu                  # the 32-bit x86 Linux build,
-  libc6:i386 libstdc++6:i386          # run directly where the kernel allows,
-  qemu-user                           # under emulation where it does not
+  g++-i686-linux-gnu                  # the 32-bit x86 Linux build, on its own runtime,
+  qemu-user                           # emulated where the kernel does not run it
   libfftw3-dev:i386 libbenchmark-dev:i386  # the 32-bit benchmarks
   python3-pefile                      # reads the built Tavrex.exe in tools/pe_inspect.py
 )
