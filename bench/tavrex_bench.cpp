@@ -1,11 +1,10 @@
-// Benchmarks: FftTransform beside FFTW at every size, the multiplications
-// and additive operations of numbers, and one whole ComputePi, followed by
-// a summary of the comparisons and the number of transforms of a whole
-// run, counted as the run makes them.
-//   --tavrex_results=FILE       save what was measured in FILE instead of
-//                               printing the summary (tools/bench.sh)
-//   --tavrex_summary=FILE,...   run nothing; print the summary of the
-//                               builds whose results the files hold
+// Benchmarks: FftTransform beside FFTW at every size, each kernel, the
+// multiplications and additive operations of numbers, and whole ComputePi
+// runs. Only the library's own flags: --benchmark_out=FILE writes the
+// results as JSON, which tools/bench_summary.py turns into the comparisons
+// and targets. The processor and the kernels go into the JSON's context;
+// the transforms and round-off of a whole run on each kernel into its
+// counters.
 #include <benchmark/benchmark.h>
 #include <fftw3.h>
 
@@ -18,9 +17,7 @@
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 #include <map>
 #include <random>
 #include <string>
@@ -29,7 +26,6 @@
 
 #include "app/program.h"
 #include "arith/additive.h"
-#include "bench/summary_reporter.h"
 #include "fft/fft_kernels.h"
 #include "fft/fft_multiply.h"
 #include "fft/fft_tables.h"
@@ -93,23 +89,55 @@ void FftwBench(benchmark::State& state) {
   fftw_free(out);
 }
 
-// One kernel at the size of the program's products, to compare the kernels
-// with one another; the kernel chosen by default is put back afterwards.
-void FftKernelBench(benchmark::State& state) {
-  const auto kernel = static_cast<FftKernel>(state.range(0));
+// ---- The kernel set: the only place here that lists the kernels or
+// chooses one, so that it alone changes when fft/ describes them in one
+// table.
+struct Kernel {
+  FftKernel id;
+  const char* name;
+};
+
+// The kernels this build carries, whether or not the processor runs them.
+std::vector<Kernel> CarriedKernels() {
+  const std::pair<FftKernel, bool> kernels[] = {
+      {FftKernel::Plain, true},
+      {FftKernel::Sse2, Sse2FftKernel() != nullptr},
+      {FftKernel::Avx, AvxFftKernel() != nullptr},
+      {FftKernel::Avx512, Avx512FftKernel() != nullptr}};
+  std::vector<Kernel> carried;
+  for (const auto& [id, carries] : kernels) {
+    if (carries) carried.push_back({id, FftKernelName(id)});
+  }
+  return carried;
+}
+
+const char* ChosenKernelName() { return FftKernelName(ActiveFftKernel()); }
+
+// Runs `body` on `kernel` and puts the kernel chosen by default back; an
+// error for the benchmark when the processor does not run it.
+template <class Body>
+void OnKernel(benchmark::State& state, FftKernel kernel, Body body) {
   const FftKernel chosen = ActiveFftKernel();
   if (!SetFftKernel(kernel)) {
     state.SkipWithError("the processor does not run this kernel");
     return;
   }
-  constexpr std::int32_t n = 32768;
-  FillLikeAProduct(fftTables.stagingBuffer, n);
-  for (auto _ : state) {
-    FftTransform(fftTables.stagingBuffer, fftTables.spectrumA, n, 1, +1);
-    benchmark::ClobberMemory();
-  }
+  body();
   SetFftKernel(chosen);
-  state.SetLabel(FftKernelName(kernel));
+}
+// ---- End of the kernel set.
+
+// One kernel at the size of the program's products, to compare the kernels
+// with one another.
+void FftKernelBench(benchmark::State& state, FftKernel kernel) {
+  OnKernel(state, kernel, [&] {
+    constexpr std::int32_t n = 32768;
+    FillLikeAProduct(fftTables.stagingBuffer, n);
+    for (auto _ : state) {
+      FftTransform(fftTables.stagingBuffer, fftTables.spectrumA, n, 1, +1);
+      benchmark::ClobberMemory();
+    }
+  });
 }
 
 // A number of `length` digits 0..9, in the pool's block.
@@ -212,47 +240,27 @@ void PassingRound(const FftComplex* values, std::int32_t count, double scale,
   countedKernel->round(values, count, scale, rounded, off);
 }
 
-std::map<std::int32_t, std::int64_t> CountTransformsOfComputePi() {
+// One whole run on `kernel`, its transforms counted: how many of each size
+// it makes, and the largest distance of a convolution value from its
+// integer, for the summary beside the limit of the round-off check (what
+// the limit's margin rests on).
+void ComputePiCountedBench(benchmark::State& state, FftKernel kernel) {
   static const FftKernelOps kCounting = {&CountingTransform, &CountingDigits,
                                          &PassingMultiply, &PassingRound};
-  const ScratchDirectory scratch;
-  transformCounts.clear();
-  countedKernel = ReplaceFftKernelOps(&kCounting);
-  ComputePi();
-  ReplaceFftKernelOps(countedKernel);
-  return transformCounts;
-}
-
-// The largest distance of a convolution value from its integer over one
-// whole run, on every kernel the processor runs, for the summary beside
-// the limit of the round-off check: what the limit's margin rests on.
-std::string RoundOffOfEveryKernel() {
-  const FftKernel chosen = ActiveFftKernel();
-  std::string text;
-  for (FftKernel kernel : kFftKernels) {
-    if (!SetFftKernel(kernel)) continue;
+  OnKernel(state, kernel, [&] {
     const ScratchDirectory scratch;
-    ComputePi();
-    char distance[32];
-    std::snprintf(distance, sizeof distance, "%.3g", LargestRoundOff());
-    text += std::string(text.empty() ? "" : " ") + FftKernelName(kernel) + " " +
-            distance;
-  }
-  SetFftKernel(chosen);
-  return text;
-}
-
-// The kernels this build carries, whether or not the processor runs them.
-std::string CarriedKernels() {
-  std::string text = FftKernelName(FftKernel::Plain);
-  const std::pair<FftKernel, const FftKernelOps*> vector[] = {
-      {FftKernel::Sse2, Sse2FftKernel()},
-      {FftKernel::Avx, AvxFftKernel()},
-      {FftKernel::Avx512, Avx512FftKernel()}};
-  for (const auto& [kernel, ops] : vector) {
-    if (ops != nullptr) text += std::string(" ") + FftKernelName(kernel);
-  }
-  return text;
+    for (auto _ : state) {
+      transformCounts.clear();
+      countedKernel = ReplaceFftKernelOps(&kCounting);
+      if (ComputePi() != 0) state.SkipWithError("ComputePi did not return 0");
+      ReplaceFftKernelOps(countedKernel);
+    }
+    for (const auto& [n, count] : transformCounts) {
+      state.counters["transforms/" + std::to_string(n)] =
+          static_cast<double>(count);
+    }
+    state.counters["round_off"] = LargestRoundOff();
+  });
 }
 
 // The processor's brand string, family and model, as it reports them.
@@ -286,38 +294,6 @@ std::string ProcessorName() {
 #endif
 }
 
-// The value of --NAME=VALUE among the arguments, which it is taken out of.
-std::string TakeOption(std::vector<char*>& args, const std::string& name) {
-  const std::string prefix = "--" + name + "=";
-  std::string value;
-  for (auto at = args.begin(); at != args.end();) {
-    if (std::strncmp(*at, prefix.c_str(), prefix.size()) == 0) {
-      value = *at + prefix.size();
-      at = args.erase(at);
-    } else {
-      ++at;
-    }
-  }
-  return value;
-}
-
-// The summary of the builds whose results the comma-separated files hold.
-int PrintSummaryOf(const std::string& files) {
-  std::vector<BenchResults> builds;
-  std::istringstream list(files);
-  std::string path;
-  while (std::getline(list, path, ',')) {
-    BenchResults build;
-    if (!build.Load(path)) {
-      std::cerr << "cannot read the results in " << path << "\n";
-      return 1;
-    }
-    builds.push_back(build);
-  }
-  PrintSummary(std::cout, builds);
-  return 0;
-}
-
 void RegisterBenchmarks() {
   using benchmark::RegisterBenchmark;
   // FFTW and ours side by side, size by size.
@@ -327,10 +303,14 @@ void RegisterBenchmarks() {
                  ->Arg(n)
                  ->MinTime(kMinSeconds));
   }
-  for (FftKernel kernel : kFftKernels) {
-    RegisterBenchmark("FftKernel", FftKernelBench)
-        ->Arg(static_cast<std::int64_t>(kernel))
+  for (const Kernel& kernel : CarriedKernels()) {
+    const std::string name = std::string("/") + kernel.name;
+    RegisterBenchmark(("FftKernel" + name).c_str(), FftKernelBench, kernel.id)
         ->MinTime(kMinSeconds);
+    RegisterBenchmark(("ComputePiCounted" + name).c_str(),
+                      ComputePiCountedBench, kernel.id)
+        ->Iterations(1)
+        ->Unit(benchmark::kMillisecond);
   }
   for (std::int64_t digits : {100, 1000, 10000}) {
     RegisterBenchmark("MultiplyNumbers", BinaryBench<MultiplyNumbers>, 1u, 2u)
@@ -351,46 +331,31 @@ int main(int argc, char** argv) {
   // spell of other work on the machine cannot spoil every repetition of one
   // of them; options given on the command line come later and win.
   std::vector<char*> args(argv, argv + argc);
-  const std::string summaryOf = TakeOption(args, "tavrex_summary");
-  if (!summaryOf.empty()) return PrintSummaryOf(summaryOf);
-  const std::string resultsFile = TakeOption(args, "tavrex_results");
   std::string interleave = "--benchmark_enable_random_interleaving=true";
   args.insert(args.begin() + 1, interleave.data());
   int count = static_cast<int>(args.size());
   benchmark::Initialize(&count, args.data());
-  argc = count;
-  argv = args.data();
-  if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+  if (benchmark::ReportUnrecognizedArguments(count, args.data())) return 1;
   InitWorkPool();
   if (workPool.ready == 0 || InitFftTables() != 0) {
     std::cerr << "no memory for the work pool or the FFT tables\n";
     return 3;
   }
-  BenchResults results;
-  results.bits = static_cast<int>(8 * sizeof(void*));
-  results.processor = ProcessorName();
-  results.kernel = FftKernelName(ActiveFftKernel());
-  results.carried = CarriedKernels();
-  std::cout << "FFT kernel: " << results.kernel << "\n";
+  std::string carried;
+  for (const Kernel& kernel : CarriedKernels()) {
+    carried += std::string(carried.empty() ? "" : " ") + kernel.name;
+  }
+  char limit[32];
+  std::snprintf(limit, sizeof limit, "%.3g", kRoundOffLimit);
+  benchmark::AddCustomContext("bits", std::to_string(8 * sizeof(void*)));
+  benchmark::AddCustomContext("processor", ProcessorName());
+  benchmark::AddCustomContext("fft_kernels_carried", carried);
+  benchmark::AddCustomContext("fft_kernel_chosen", ChosenKernelName());
+  benchmark::AddCustomContext("round_off_limit", limit);
   RegisterBenchmarks();
-  SummaryReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  reporter.Collect(results);
-  results.transforms = CountTransformsOfComputePi();
-  results.roundOff = RoundOffOfEveryKernel();
+  benchmark::RunSpecifiedBenchmarks();
   benchmark::Shutdown();
   FreeFftTables();
   FreeWorkPool();
-  if (resultsFile.empty()) {
-    PrintSummary(std::cout, {results});
-    return 0;
-  }
-  std::ofstream out(resultsFile);
-  results.Save(out);
-  out.close();
-  if (!out) {
-    std::cerr << "cannot write the results to " << resultsFile << "\n";
-    return 1;
-  }
   return 0;
 }

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # make bench: the benchmarks of the 64-bit build and of the 32-bit x86 build,
 # each beside FFTW of its own bitness, the whole program of each timed in
-# turn, then one summary of both side by side. The 32-bit code runs
-# directly, never emulated: where the static 32-bit probe of
-# cmake/i386_probe.cmake finds that the kernel cannot execute it, a line
+# turn, then one summary of both side by side, by tools/bench_summary.py
+# from the JSON files the benchmarks write into build/bench-results. The
+# 32-bit code runs directly, never emulated: where the static 32-bit probe
+# of cmake/i386_probe.cmake finds that the kernel cannot execute it, a line
 # says so and the 64-bit half stands alone. Options go to both benchmarks.
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
@@ -27,12 +28,12 @@ rm -rf "$results"
 mkdir -p "$results"
 
 echo "== 64-bit x86-64"
-build/bench/bench/tavrex_bench --tavrex_results="$results/64" "$@" || exit 1
-files=$results/64
+build/bench/bench/tavrex_bench --benchmark_out="$results/64.json" --benchmark_out_format=json "$@" || exit 1
+summary=("$results/64.json")
 if [ $narrow -eq 1 ]; then
   echo "== 32-bit x86 (i686), executed directly"
-  build/bench-i686/bench/tavrex_bench --tavrex_results="$results/32" "$@" || exit 1
-  files+=,$results/32
+  build/bench-i686/bench/tavrex_bench --benchmark_out="$results/32.json" --benchmark_out_format=json "$@" || exit 1
+  summary+=("$results/32.json")
 fi
 
 # program EXE: one run of the whole program from a scratch directory; prints
@@ -65,9 +66,9 @@ for ((round = 0; round < ROUNDS; round++)); do
   done
 done
 for bits in "${bitness[@]}"; do
-  echo "program ${best[$bits]} ${peak[$bits]}" >>"$results/$bits"
+  summary+=(--program "$bits:${best[$bits]}:${peak[$bits]}")
 done
 
-build/bench/bench/tavrex_bench --tavrex_summary="$files"
+python3 tools/bench_summary.py "${summary[@]}" || exit 1
 [ -n "$unable" ] && echo "$unable"
 exit 0
