@@ -32,6 +32,9 @@ build/bench/bench/tavrex_bench --benchmark_out="$results/64.json" --benchmark_ou
 summary=("$results/64.json")
 if [ $narrow -eq 1 ]; then
   echo "== 32-bit x86 (i686), executed directly"
+  # A loader and a C library of two builds would hang or time something else.
+  python3 tools/loader_check.py build/bench-i686/bench/tavrex_bench build/bench-i686/Tavrex |
+    sed 's/^/   /' || exit 1
   build/bench-i686/bench/tavrex_bench --benchmark_out="$results/32.json" --benchmark_out_format=json "$@" || exit 1
   summary+=("$results/32.json")
 fi
