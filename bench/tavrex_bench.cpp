@@ -229,7 +229,7 @@ std::map<std::int32_t, std::int64_t> CountTransformsOfComputePi() {
 std::string RoundOffOfEveryKernel() {
   const FftKernel chosen = ActiveFftKernel();
   std::string text;
-  for (FftKernel kernel : kFftKernels) {
+  for (const auto& [kernel, name, runs, ops] : FftKernelTable()) {
     if (!SetFftKernel(kernel)) continue;
     const ScratchDirectory scratch;
     ComputePi();
@@ -327,7 +327,7 @@ void RegisterBenchmarks() {
                  ->Arg(n)
                  ->MinTime(kMinSeconds));
   }
-  for (FftKernel kernel : kFftKernels) {
+  for (const auto& [kernel, name, runs, ops] : FftKernelTable()) {
     RegisterBenchmark("FftKernel", FftKernelBench)
         ->Arg(static_cast<std::int64_t>(kernel))
         ->MinTime(kMinSeconds);
