@@ -10,14 +10,14 @@ export CMAKE_GENERATOR ?= $(if $(shell command -v ninja),Ninja,Unix Makefiles)
 export CMAKE_BUILD_PARALLEL_LEVEL ?= $(shell nproc)
 export CTEST_PARALLEL_LEVEL ?= $(shell nproc)
 
-.PHONY: help run run-win64 run-win32 check check-native check-valgrind check-asan \
+.PHONY: help run run-win64 run-win32 check check-native check-clang check-valgrind check-asan \
         check-win64 check-win32 check-i686 deps clean sweep bench
 
 help:
 	@echo "make run      build and run Tavrex once; print its exit code, time and log"
 	@echo "make check    install missing packages, build and test everything"
 	@echo "make run-win64|run-win32       the same run with a Windows build under Wine"
-	@echo "make check-native|check-valgrind|check-asan|check-win64|check-win32|check-i686   one part of make check"
+	@echo "make check-native|check-clang|check-valgrind|check-asan|check-win64|check-win32|check-i686   one part of make check"
 	@echo "make sweep    the long fault sweeps, held-back-pool runs and randomized tests"
 	@echo "make bench    build the 64-bit and 32-bit benchmarks optimised and run them (needs libbenchmark-dev, libfftw3-dev, and their :i386)"
 	@echo "make clean    remove build/"
@@ -31,7 +31,7 @@ run-win64 run-win32:
 check: deps
 	@tools/check.sh
 
-check-native check-valgrind check-asan check-win64 check-win32 check-i686:
+check-native check-clang check-valgrind check-asan check-win64 check-win32 check-i686:
 	@tools/check.sh $(patsubst check-%,%,$@)
 
 deps:

@@ -7,7 +7,6 @@
 #include "app/program.h"
 #include "arith/additive.h"
 #include "arith/newton.h"
-#include "fft/arithmetic_hooks.h"
 #include "fft/fft_multiply.h"
 #include "log/log.h"
 #include "platform/platform.h"
@@ -117,6 +116,9 @@ std::uint32_t FirstWrongDigit(const DecNumber& result, Digit* window,
 
 }  // namespace
 
+void (*computePiStepHook)(int, DecNumber&, DecNumber&, DecNumber&,
+                          DecNumber&) = nullptr;
+
 void CheckPiResult(const DecNumber& result) {
   // A SmallBlock holds a window; without one (the pool has said so) the
   // digits come one at a time through a byte of the check's own, slower
@@ -159,7 +161,7 @@ std::int32_t ComputePi() {
   }
   for (int i = 1; i <= kIterations; ++i) {
     Iterate(*a, *b, *t, *p, *y);
-    if (arithmeticHooks.step != nullptr) arithmeticHooks.step(i, *a, *b, *t, *p);
+    if (computePiStepHook != nullptr) computePiStepHook(i, *a, *b, *t, *p);
   }
   FinalFormula(*a, *b, *t);
 

@@ -21,6 +21,11 @@ std::int32_t _tmain();
 // Computes pi by Gauss-Legendre, spills it, padded, to a temporary file and
 // checks it there: 0, or 3 when the filler buffer cannot be allocated.
 std::int32_t ComputePi();
+// Where tests corrupt ComputePi's numbers after Gauss-Legendre step `step`,
+// counted from 1, to show that the result check notices; null in the
+// program.
+extern void (*computePiStepHook)(int step, DecNumber& a, DecNumber& b,
+                                 DecNumber& t, DecNumber& p);
 
 // What every correct run leaves in that file, on every build: the digits of
 // the result, four integer positions and 9993 fraction digits (the first

@@ -89,24 +89,12 @@ void FftwBench(benchmark::State& state) {
   fftw_free(out);
 }
 
-// ---- The kernel set: the only place here that lists the kernels or
-// chooses one, so that it alone changes when fft/ describes them in one
-// table.
-struct Kernel {
-  FftKernel id;
-  const char* name;
-};
-
-// The kernels this build carries, whether or not the processor runs them.
-std::vector<Kernel> CarriedKernels() {
-  const std::pair<FftKernel, bool> kernels[] = {
-      {FftKernel::Plain, true},
-      {FftKernel::Sse2, Sse2FftKernel() != nullptr},
-      {FftKernel::Avx, AvxFftKernel() != nullptr},
-      {FftKernel::Avx512, Avx512FftKernel() != nullptr}};
-  std::vector<Kernel> carried;
-  for (const auto& [id, carries] : kernels) {
-    if (carries) carried.push_back({id, FftKernelName(id)});
+// The kernels this build carries, widest first, whether or not the
+// processor runs them.
+std::vector<FftKernelInfo> CarriedKernels() {
+  std::vector<FftKernelInfo> carried;
+  for (const FftKernelInfo& kernel : FftKernelTable()) {
+    if (kernel.ops() != nullptr) carried.push_back(kernel);
   }
   return carried;
 }
@@ -125,7 +113,6 @@ void OnKernel(benchmark::State& state, FftKernel kernel, Body body) {
   body();
   SetFftKernel(chosen);
 }
-// ---- End of the kernel set.
 
 // One kernel at the size of the program's products, to compare the kernels
 // with one another.
@@ -303,12 +290,12 @@ void RegisterBenchmarks() {
                  ->Arg(n)
                  ->MinTime(kMinSeconds));
   }
-  for (const Kernel& kernel : CarriedKernels()) {
+  for (const FftKernelInfo& kernel : CarriedKernels()) {
     const std::string name = std::string("/") + kernel.name;
-    RegisterBenchmark(("FftKernel" + name).c_str(), FftKernelBench, kernel.id)
+    RegisterBenchmark(("FftKernel" + name).c_str(), FftKernelBench, kernel.kernel)
         ->MinTime(kMinSeconds);
     RegisterBenchmark(("ComputePiCounted" + name).c_str(),
-                      ComputePiCountedBench, kernel.id)
+                      ComputePiCountedBench, kernel.kernel)
         ->Iterations(1)
         ->Unit(benchmark::kMillisecond);
   }
@@ -342,7 +329,7 @@ int main(int argc, char** argv) {
     return 3;
   }
   std::string carried;
-  for (const Kernel& kernel : CarriedKernels()) {
+  for (const FftKernelInfo& kernel : CarriedKernels()) {
     carried += std::string(carried.empty() ? "" : " ") + kernel.name;
   }
   char limit[32];

@@ -6,7 +6,6 @@
 #include <cstdint>
 
 #include "fft/fft_tables.h"
-#include "store/dec_number.h"
 
 struct ArithmeticHooks {
   // Every product's spectrum, between the pointwise multiplication and the
@@ -14,9 +13,6 @@ struct ArithmeticHooks {
   void (*spectrum)(FftComplex* values, std::int32_t n) = nullptr;
   // The twiddle table, once it is filled.
   void (*twiddles)(FftComplex* table, std::int32_t count) = nullptr;
-  // ComputePi's numbers after Gauss-Legendre step `step`, counted from 1.
-  void (*step)(int step, DecNumber& a, DecNumber& b, DecNumber& t,
-               DecNumber& p) = nullptr;
 };
 
 extern ArithmeticHooks arithmeticHooks;

@@ -1,6 +1,6 @@
-// The AVX kernel: two complex values per 256-bit register. Compiled for AVX
-// here only; chosen at run time when the processor has it.
-#include "fft/exact_arithmetic.h"  // before anything is defined
+// The AVX kernel: two complex values per 256-bit register. The build
+// compiles this file alone for AVX; chosen at run time when the processor
+// has it.
 #include "fft/fft_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
@@ -9,13 +9,6 @@
 
 #include <cstdint>
 #include <cstring>
-
-#pragma GCC push_options
-#pragma GCC target("avx")
-// Optimised in every build, Debug included: unoptimised, this vector code
-// runs slower than the plain recursion, and the test suites compute pi
-// several times in their Debug builds.
-#pragma GCC optimize("O3")
 
 #include "fft/fft_kernel_impl.h"
 #include "fft/fft_kernel_sse2.h"
@@ -91,8 +84,6 @@ const FftKernelOps kAvxOps = {&TransformWith<Avx>, &TransformDigitsWith<Avx>,
                                 &RoundWith<4>};
 
 }  // namespace
-
-#pragma GCC pop_options
 
 const FftKernelOps* AvxFftKernel() { return &kAvxOps; }
 

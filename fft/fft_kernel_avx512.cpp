@@ -1,27 +1,14 @@
-// The AVX-512 kernel: four complex values per 512-bit register. Compiled
-// for AVX-512F here only; chosen at run time when the processor has it.
-#include "fft/exact_arithmetic.h"  // before anything is defined
+// The AVX-512 kernel: four complex values per 512-bit register. The build
+// compiles this file alone for AVX-512F; chosen at run time when the
+// processor has it.
 #include "fft/fft_kernels.h"
 
 #if defined(__x86_64__) || defined(__i386__)
 
-// GCC 12's AVX-512 intrinsics start from a deliberately undefined register
-// and then warn that it may be used uninitialised (fixed in GCC 13).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#pragma GCC diagnostic ignored "-Wuninitialized"
 #include <immintrin.h>
-#pragma GCC diagnostic pop
 
 #include <cstdint>
 #include <cstring>
-
-#pragma GCC push_options
-#pragma GCC target("avx512f")
-// Optimised in every build, Debug included: unoptimised, this vector code
-// runs slower than the plain recursion, and the test suites compute pi
-// several times in their Debug builds.
-#pragma GCC optimize("O3")
 
 #include "fft/fft_kernel_impl.h"
 #include "fft/fft_kernel_sse2.h"
@@ -105,8 +92,6 @@ const FftKernelOps kAvx512Ops = {&TransformWith<Avx512>, &TransformDigitsWith<Av
                                 &RoundWith<8>};
 
 }  // namespace
-
-#pragma GCC pop_options
 
 const FftKernelOps* Avx512FftKernel() { return &kAvx512Ops; }
 

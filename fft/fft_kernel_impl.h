@@ -50,6 +50,15 @@ constexpr std::int32_t StageCount(std::int32_t size) {
   return count;
 }
 
+// body(i) for i = 0, kStep, 2 kStep .. below kEnd, written out whole: the
+// loops over a column's registers, whose counts are constants.
+template <int kEnd, int kStep = 1, class Body>
+[[gnu::always_inline]] inline void Unrolled(const Body& body) {
+  [&]<int... kI>(std::integer_sequence<int, kI...>) __attribute__((always_inline)) {
+    (body(kI * kStep), ...);
+  }(std::make_integer_sequence<int, (kEnd + kStep - 1) / kStep>());
+}
+
 // A root of unity prepared for butterflies: c in both parts of each complex,
 // s in both parts with the direction folded in, (-sign * s, sign * s).
 template <class V>
@@ -171,12 +180,11 @@ class HeldRoots {
   template <int kHalf, class Fetch>
   [[gnu::always_inline]] void Hold(const Fetch& fetch) {
     if constexpr (kHalf < kRadix) {
-#pragma GCC unroll 8
-      for (int i = 0; i < kHalf; ++i) {
+      Unrolled<kHalf>([&](int i) __attribute__((always_inline)) {
         const Roots<U> w = fetch(kHalf, i);
         c_[kHalf - 1 + i] = w.c;
         s_[kHalf - 1 + i] = w.s;
-      }
+      });
       Hold<2 * kHalf>(fetch);
     }
   }
@@ -194,18 +202,16 @@ template <class U, int kRadix, int kHalf = 1, class RootsOf>
 [[gnu::always_inline]] inline void ColumnStages(typename U::Reg (&x)[kRadix],
                                                 const RootsOf& roots) {
   if constexpr (kHalf < kRadix) {
-#pragma GCC unroll 8
-    for (int i = 0; i < kHalf; ++i) {
+    Unrolled<kHalf>([&](int i) __attribute__((always_inline)) {
       const Roots<U> w = roots(kHalf, i);
-#pragma GCC unroll 8
-      for (int b = 0; b < kRadix / (2 * kHalf); ++b) {
-        const int g = 2 * kHalf * b + i;
+      Unrolled<kRadix, 2 * kHalf>([&](int from) __attribute__((always_inline)) {
+        const int g = from + i;
         const typename U::Reg a = x[g];
         const typename U::Reg t = Turn(x[g + kHalf], w);
         x[g] = U::Add(a, t);
         x[g + kHalf] = U::Sub(a, t);
-      }
-    }
+      });
+    });
     ColumnStages<U, kRadix, 2 * kHalf>(x, roots);
   }
 }
@@ -217,11 +223,13 @@ template <class U, int kRadix, class RootsOf>
                                           FftComplex* dst, Index q,
                                           const RootsOf& roots) {
   typename U::Reg x[kRadix];
-#pragma GCC unroll 8
-  for (int i = 0; i < kRadix; ++i) x[i] = U::Load(src + i * q);
+  Unrolled<kRadix>([&](int i) __attribute__((always_inline)) {
+    x[i] = U::Load(src + i * q);
+  });
   ColumnStages<U, kRadix>(x, roots);
-#pragma GCC unroll 8
-  for (int i = 0; i < kRadix; ++i) U::Store(dst + i * q, x[i]);
+  Unrolled<kRadix>([&](int i) __attribute__((always_inline)) {
+    U::Store(dst + i * q, x[i]);
+  });
 }
 
 // The stages of sizes 2q .. kRadix*q over every block of src[0 .. n-1]
@@ -284,17 +292,15 @@ inline void ReversedIncrement(Index& reversed, Index count, std::int32_t bits) {
 template <class U, int kSize, int kRadix>
 [[gnu::always_inline]] inline void LeafStages(typename U::Reg (&y)[kRadix],
                                               const Roots<U>* roots) {
-#pragma GCC unroll 8
-  for (int g = 0; g < kRadix; g += kSize) {
-#pragma GCC unroll 8
-    for (int k = 0; k < kSize / 2; ++k) {
+  Unrolled<kRadix, kSize>([&](int g) __attribute__((always_inline)) {
+    Unrolled<kSize / 2>([&](int k) __attribute__((always_inline)) {
       const typename U::Reg a = y[g + k];
       const typename U::Reg t =
           Turn(y[g + k + kSize / 2], roots[kSize / 2 - 2 + k]);
       y[g + k] = U::Add(a, t);
       y[g + k + kSize / 2] = U::Sub(a, t);
-    }
-  }
+    });
+  });
   if constexpr (2 * kSize <= kRadix) LeafStages<U, 2 * kSize>(y, roots);
 }
 
@@ -395,18 +401,16 @@ void LeafPass(const Input& in, Index n, const FftRoots& table, Index first,
   Index t = 0;  // the run's place among the count, reversed as it goes
   for (Index u = 0; u < count; ++u, x += step) {
     R y[kRadix];
-#pragma GCC unroll 8
-    for (int j = 0; j < kRadix; j += 2) {
+    Unrolled<kRadix, 2>([&](int j) __attribute__((always_inline)) {
       const R xa = in.template Load<U>(x + kOrder.index[j] * part);
       const R xb = in.template Load<U>(x + kOrder.index[j + 1] * part);
       y[j] = U::Add(xa, xb);
       y[j + 1] = U::Sub(xa, xb);
-    }
+    });
     if constexpr (kRadix >= 4) LeafStages<U, 4>(y, roots);
-#pragma GCC unroll 8
-    for (int j = 0; j < kRadix; j += 4) {
+    Unrolled<kRadix, 4>([&](int j) __attribute__((always_inline)) {
       U::StoreColumns(lanes, kRadix * t + j, y[j], y[j + 1], y[j + 2], y[j + 3]);
-    }
+    });
     ReversedIncrement(t, u, bits);
   }
 }
@@ -519,6 +523,7 @@ class Transformer {
       case 4:
         return ColumnPass<V, 4>(src, dst, n, q, sizes);
       default:
+        assert(radix == 8 && kPassStages >= 3);
         if constexpr (kPassStages >= 3) ColumnPass<V, 8>(src, dst, n, q, sizes);
         return;
     }
@@ -549,6 +554,7 @@ class Transformer {
       case 4:
         return Over<Source, 4>(out, q);
       default:
+        assert(radix == 8 && kPassStages >= 3);
         if constexpr (kPassStages >= 3) Over<Source, 8>(out, q);
         return;
     }

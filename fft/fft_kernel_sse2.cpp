@@ -1,14 +1,8 @@
 // The SSE2 kernel: one complex value per register. Every x86-64 processor
 // and every processor the 32-bit build targets has it.
-#include "fft/exact_arithmetic.h"  // before anything is defined
 #include "fft/fft_kernels.h"
 
 #if defined(__SSE2__)
-
-// Optimised in every build, Debug included: unoptimised, this vector code
-// runs slower than the plain recursion, and the test suites compute pi
-// several times in their Debug builds.
-#pragma GCC optimize("O3")
 
 #include "fft/fft_kernel_impl.h"
 #include "fft/fft_kernel_sse2.h"

@@ -7,7 +7,7 @@
 #include <cstdint>
 
 #include "fft/fft_tables.h"
-#include "store/work_pool.h"
+#include "store/digit.h"
 
 namespace {
 

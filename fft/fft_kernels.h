@@ -6,13 +6,12 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 
 #include "fft/fft_tables.h"
-#include "store/work_pool.h"
+#include "store/digit.h"
 
 enum class FftKernel : int { Plain = 0, Sse2 = 1, Avx = 2, Avx512 = 3 };
-inline constexpr FftKernel kFftKernels[] = {FftKernel::Plain, FftKernel::Sse2,
-                                            FftKernel::Avx, FftKernel::Avx512};
 
 // Whether this build carries the kernel and this processor can run it.
 bool FftKernelAvailable(FftKernel kernel);
@@ -56,7 +55,7 @@ struct FftRoundOff {
   bool unordered = false;
 };
 
-// What a vector kernel provides; the digit conversions and the driver in
+// What a kernel provides; the transform and the digit conversions in
 // fft_transform.cpp call through it.
 struct FftKernelOps {
   // out = transform of in[j * stride].
@@ -82,8 +81,24 @@ struct FftKernelOps {
 // ops in force before. The benchmarks count a whole run's transforms this
 // way; the call goes through this table anyway, so the hook costs nothing.
 const FftKernelOps* ReplaceFftKernelOps(const FftKernelOps* ops);
+// The ops every transform goes through now.
+const FftKernelOps& ActiveFftKernelOps();
 
 // Each null when the build does not carry that kernel.
+const FftKernelOps* PlainFftKernel();
 const FftKernelOps* Sse2FftKernel();
 const FftKernelOps* AvxFftKernel();
 const FftKernelOps* Avx512FftKernel();
+
+// Every kernel, the widest first, the order of preference; the plain
+// recursion, last, runs everywhere.
+struct FftKernelInfo {
+  FftKernel kernel;
+  const char* name;
+  bool (*processorHas)();        // the feature the kernel needs
+  const FftKernelOps* (*ops)();  // null where the build lacks it
+};
+std::span<const FftKernelInfo> FftKernelTable();
+
+// The roots for the transform's sign, prepared with the tables.
+const FftRoots& TransformRoots(std::int32_t sign);

@@ -1,4 +1,3 @@
-#include "fft/exact_arithmetic.h"  // before anything is defined
 #include "fft/fft_tables.h"
 
 #include <cassert>
@@ -6,10 +5,11 @@
 #include <cstddef>
 
 #include "fft/arithmetic_hooks.h"
-#include "fft/fft_transform.h"
+#include "fft/fft_kernels.h"
 #include "platform/platform.h"
 
 FftTables fftTables;
+ArithmeticHooks arithmeticHooks;
 
 namespace {
 
@@ -107,6 +107,54 @@ void SinCosNearZero(Dd r, Dd& sine, Dd& cosine) {
   cosine = c;
 }
 
+// The roots of every size up to kAdjacentSpan side by side, copied from the
+// twiddle table: read from the table, the large stages of the program's
+// products (at most 32768 points) would fetch a cache line for every root,
+// here one for every four, and the small ones none they do not use. Beside
+// them the roots of the sizes up to kPreparedSpan, ready for a butterfly
+// (FftRoots). Copies, so the very same numbers, taken when the table is
+// filled; larger sizes read the table.
+struct RootCopies {
+  alignas(64) FftComplex bySize[kAdjacentSpan];  // size s from s/2 - 1 on
+  alignas(64) FftComplex cosines[kPreparedCount];
+  alignas(64) FftComplex sines[2][kPreparedCount];  // sign +1, then -1
+  FftRoots roots[2];                                // sign +1, then -1
+};
+RootCopies rootCopies;
+
+void PrepareRoots(const FftComplex* table, std::int32_t span) {
+  for (FftRoots& roots : rootCopies.roots) {
+    roots = FftRoots{};
+    roots.cosines = rootCopies.cosines;
+  }
+  rootCopies.roots[0].sines = rootCopies.sines[0];
+  rootCopies.roots[1].sines = rootCopies.sines[1];
+  for (std::int32_t t = 1, size = 2; t <= kMaxStages && size <= span; ++t, size *= 2) {
+    const std::int32_t step = span / size;
+    const FftComplex* first = table;
+    std::int32_t firstStep = step;
+    if (size <= kAdjacentSpan) {
+      FftComplex* copy = rootCopies.bySize + size / 2 - 1;
+      for (std::int32_t k = 0; k < size / 2; ++k) copy[k] = table[k * step];
+      first = copy;
+      firstStep = 1;
+    }
+    for (FftRoots& roots : rootCopies.roots) {
+      roots.first[t] = first;
+      roots.step[t] = firstStep;
+    }
+    if (size >= 4 && size <= kPreparedSpan) {
+      for (std::int32_t k = 0; k < size / 2; ++k) {
+        const FftComplex root = table[k * step];
+        const std::int32_t at = size / 2 - 2 + k;
+        rootCopies.cosines[at] = {root.re, root.re};
+        rootCopies.sines[0][at] = {-root.im, root.im};
+        rootCopies.sines[1][at] = {root.im, -root.im};
+      }
+    }
+  }
+}
+
 void FreeIfHeld(FftComplex*& buffer) {
   if (buffer != nullptr) platform::LocalFree(buffer);
   buffer = nullptr;
@@ -181,10 +229,13 @@ std::int32_t InitFftTables() {
   if (arithmeticHooks.twiddles != nullptr) {
     arithmeticHooks.twiddles(twiddles, kTwiddleCount);
   }
-  // The new table may stand where the last one stood.
-  RefreshTransformRoots();
+  PrepareRoots(twiddles, kMaxFftSize);
   fftTables.maxFftSize = kMaxFftSize;
   return 0;
+}
+
+const FftRoots& TransformRoots(std::int32_t sign) {
+  return rootCopies.roots[sign > 0 ? 0 : 1];
 }
 
 void FreeFftTables() {

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "fft/fft_tables.h"
-#include "store/work_pool.h"
+#include "store/digit.h"
 
 // out[k] = sum over j of in[j*stride] * e^(sign*2*pi*i*j*k/n), k = 0..n-1.
 // n a power of two, 2 <= n <= maxFftSize; in and out do not overlap.
@@ -19,6 +19,3 @@ void MultiplySpectra(const FftComplex* other, std::int32_t n);
 // 10 from position m-1 up; the carry above position 0 is dropped. Returns
 // the largest distance of a rounded value from its integer.
 double SpectrumToDigits(std::int32_t n, Digit* out, std::int32_t m);
-// The transforms keep a copy of the roots they read most, taken afresh
-// when the table moves; a table filled anew in place must say so.
-void RefreshTransformRoots();

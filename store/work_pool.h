@@ -4,8 +4,7 @@
 
 #include <cstdint>
 
-// One decimal digit per byte, signed while the arithmetic works on it.
-using Digit = std::int8_t;
+#include "store/digit.h"
 
 enum BlockKind : int { SmallBlock = 0, LargeBlock = 1 };
 

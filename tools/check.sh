@@ -2,13 +2,13 @@
 # make check: the workflow of every build that tests (CMakePresets.json:
 # configure, build, then CTest), and valgrind's memcheck over the native
 # build; goes on after a failure, so that one run shows everything.
-#   tools/check.sh [native] [valgrind] [asan] [win64] [win32] [i686]   (all by default)
+#   tools/check.sh [native] [clang] [valgrind] [asan] [win64] [win32] [i686]   (all by default)
 # Each build's CTest results go to build/junit/BUILD.xml; the last line sums
 # them up: "make check: N passed, N failed, N skipped".
 set -uo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 builds=("$@")
-[ ${#builds[@]} -eq 0 ] && builds=(native valgrind asan win64 win32 i686)
+[ ${#builds[@]} -eq 0 ] && builds=(native clang valgrind asan win64 win32 i686)
 start=$SECONDS
 mkdir -p build/junit
 

@@ -306,14 +306,16 @@ struct ArithmeticCase {
 
 class ArithmeticFaultTest : public ::testing::TestWithParam<ArithmeticCase> {
  protected:
-  ArithmeticFaultTest() : saved_(arithmeticHooks) {
+  ArithmeticFaultTest() : saved_(arithmeticHooks), savedStep_(computePiStepHook) {
     plan = GetParam();
     products = 0;
-    arithmeticHooks = {&OnSpectrum, &OnTwiddles, &OnStep};
+    arithmeticHooks = {&OnSpectrum, &OnTwiddles};
+    computePiStepHook = &OnStep;
     ffttest::unspoiled = ReplaceFftKernelOps(&ffttest::kSpoiling);
   }
   ~ArithmeticFaultTest() override {
     arithmeticHooks = saved_;
+    computePiStepHook = savedStep_;
     ReplaceFftKernelOps(ffttest::unspoiled);
   }
   static inline ArithmeticCase plan;
@@ -337,6 +339,7 @@ class ArithmeticFaultTest : public ::testing::TestWithParam<ArithmeticCase> {
     WriteDigits(a, plan.at, plan.at, &d);
   }
   ArithmeticHooks saved_;
+  decltype(computePiStepHook) savedStep_;
 };
 
 // 465 products in the first square root, 468 a step, 32 in the final formula.

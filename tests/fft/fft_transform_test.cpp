@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "fft/arithmetic_hooks.h"
 #include "fft/fft_kernels.h"
 #include "fft/fft_multiply.h"
 #include "tests/fft/fft_support.h"
@@ -90,12 +91,12 @@ std::vector<Input> Inputs(std::uint32_t seed) {
   };
 }
 
-// Every kernel this build carries and this processor runs; the plain
-// recursion is always among them.
+// Every kernel this build carries and this processor runs, the narrowest
+// first; the plain recursion is always among them.
 std::vector<FftKernel> Kernels() {
   std::vector<FftKernel> kernels;
-  for (FftKernel kernel : kFftKernels) {
-    if (FftKernelAvailable(kernel)) kernels.push_back(kernel);
+  for (const FftKernelInfo& info : FftKernelTable()) {
+    if (FftKernelAvailable(info.kernel)) kernels.insert(kernels.begin(), info.kernel);
   }
   return kernels;
 }
@@ -122,9 +123,9 @@ TEST_F(FftTransformTest, EveryKernelEqualsThePlainRecursionBitForBitAtEverySize)
   const std::vector<FftKernel> kernels = Kernels();
   // Which kernels this processor leaves untested is worth a line.
   std::string compared, missing;
-  for (FftKernel kernel : kFftKernels) {
-    const bool here = std::find(kernels.begin(), kernels.end(), kernel) != kernels.end();
-    (here ? compared : missing) += std::string(" ") + FftKernelName(kernel);
+  for (const FftKernelInfo& info : FftKernelTable()) {
+    const bool here = std::find(kernels.begin(), kernels.end(), info.kernel) != kernels.end();
+    (here ? compared : missing) += std::string(" ") + FftKernelName(info.kernel);
   }
   std::printf("[ kernels  ] compared:%s; not run, the processor lacks them:%s\n",
               compared.c_str(), missing.empty() ? " none" : missing.c_str());
@@ -184,33 +185,40 @@ TEST_F(FftTransformTest, ReadsEveryStrideThElementAndWritesOnlyN) {
   }
 }
 
-// The transform reads the roots of the table in force: a table set up anew,
-// or one with other values, is used as it is from the next transform on.
+// The transform reads the roots of the table as it was set up: a table
+// set up anew, or with other values, is used from the next transform on.
+std::vector<FftComplex> otherRoots;
+void OtherRoots(FftComplex* table, std::int32_t count) {
+  if (!otherRoots.empty()) std::copy_n(otherRoots.begin(), count, table);
+}
+
 TEST_F(FftTransformTest, FollowsTheTableInForce) {
   std::mt19937 random(17);
   std::uniform_real_distribution<double> value(-9.0, 9.0);
   std::vector<FftComplex> other(kTwiddleCount);
   for (FftComplex& root : other) root = {value(random), value(random)};
-  FftComplex* const shared = fftTables.twiddleTable;
   for (FftKernel kernel : Kernels()) {
     ASSERT_TRUE(SetFftKernel(kernel));
     for (std::int32_t n : {16, 1024, 32768, 65536}) {
       std::vector<FftComplex> in(n);
       for (FftComplex& c : in) c = {value(random), value(random)};
-      for (FftComplex* table : {shared, other.data(), shared}) {
-        fftTables.twiddleTable = table;
+      for (bool shared : {true, false, true}) {
+        otherRoots = shared ? std::vector<FftComplex>() : other;
+        FreeFftTables();
+        arithmeticHooks.twiddles = &OtherRoots;
+        ASSERT_EQ(InitFftTables(), 0);
+        arithmeticHooks.twiddles = nullptr;
         std::vector<FftComplex> out(n);
         FftTransform(in.data(), out.data(), n, 1, -1);
         std::vector<FftComplex> expected(n);
-        ffttest::ReferenceTransform(in.data(), expected.data(), n, 1, -1, table,
-                                    fftTables.maxFftSize);
+        ffttest::ReferenceTransform(in.data(), expected.data(), n, 1, -1,
+                                    fftTables.twiddleTable, fftTables.maxFftSize);
         EXPECT_TRUE(SameBits(out.data(), expected.data(), n))
             << FftKernelName(kernel) << ", n = " << n
-            << (table == shared ? ", the shared table" : ", another table");
+            << (shared ? ", the shared table" : ", another table");
       }
     }
   }
-  fftTables.twiddleTable = shared;
 }
 
 TEST_F(FftTransformTest, ChoosesTheWidestKernelAndRefusesOnesItCannotRun) {
@@ -223,7 +231,8 @@ TEST_F(FftTransformTest, ChoosesTheWidestKernelAndRefusesOnesItCannotRun) {
 #endif
   // With nothing chosen, the first transform takes the widest one.
   EXPECT_EQ(ActiveFftKernel(), kernels.back());
-  for (FftKernel kernel : kFftKernels) {
+  for (const FftKernelInfo& info : FftKernelTable()) {
+    const FftKernel kernel = info.kernel;
     const FftKernel before = ActiveFftKernel();
     if (FftKernelAvailable(kernel)) {
       EXPECT_TRUE(SetFftKernel(kernel));
@@ -234,6 +243,23 @@ TEST_F(FftTransformTest, ChoosesTheWidestKernelAndRefusesOnesItCannotRun) {
     }
   }
   EXPECT_FALSE(SetFftKernel(static_cast<FftKernel>(99)));
+}
+
+// Replaced for measurement, a kernel's ops still name it, and given back
+// they make it the kernel in force again, whatever was set meanwhile.
+TEST_F(FftTransformTest, NamesTheKernelWhoseOpsAreInForce) {
+  for (FftKernel outer : Kernels()) {
+    for (FftKernel inner : Kernels()) {
+      ASSERT_TRUE(SetFftKernel(outer));
+      const FftKernelOps counting = ActiveFftKernelOps();
+      const FftKernelOps* saved = ReplaceFftKernelOps(&counting);
+      EXPECT_EQ(ActiveFftKernel(), outer);
+      ASSERT_TRUE(SetFftKernel(inner));
+      ReplaceFftKernelOps(saved);
+      EXPECT_EQ(ActiveFftKernel(), outer) << FftKernelName(inner) << " set while "
+                                          << FftKernelName(outer) << "'s ops were replaced";
+    }
+  }
 }
 
 // The yardstick itself must be the transform of the stated convention:
