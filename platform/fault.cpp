@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cassert>
+#include <type_traits>
 
 namespace platform {
 
@@ -52,22 +53,24 @@ T Fail(const Fault& fault, T result) {
   return result;
 }
 
-void* LocalAllocHook(std::uint32_t flags, std::size_t bytes) {
-  if (const Fault* f = Trip(Call::LocalAlloc)) return Fail<void*>(*f, nullptr);
-  return state.before.localAlloc(flags, bytes);
-}
+// The hook of a call: counted, and failed with the call's failure value
+// when it trips. A call that cannot fail is only counted.
+template <Call kCall, auto kMember, auto kFailure,
+          typename = decltype(kMember)>
+struct Hook;
+template <Call kCall, auto kMember, auto kFailure, typename R, typename... A>
+struct Hook<kCall, kMember, kFailure, R (*Calls::*)(A...)> {
+  static R Run(A... args) {
+    if constexpr (std::is_void_v<R>) {
+      ++state.counts[Index(kCall)];
+    } else if (const Fault* f = Trip(kCall)) {
+      return Fail(*f, static_cast<R>(kFailure));
+    }
+    return (state.before.*kMember)(args...);
+  }
+};
 
-// Releasing has no failure to report: counted only.
-void LocalFreeHook(void* block) {
-  ++state.counts[Index(Call::LocalFree)];
-  state.before.localFree(block);
-}
-
-FileHandle CreateFileHook(const wchar_t* name, Disposition disposition,
-                          Share share) {
-  if (const Fault* f = Trip(Call::CreateFile)) return Fail(*f, kInvalidFile);
-  return state.before.createFile(name, disposition, share);
-}
+// The hooks that do more than fail, written out.
 
 // A failed close still releases the handle, so that tests leak nothing.
 bool CloseHandleHook(FileHandle file) {
@@ -78,111 +81,55 @@ bool CloseHandleHook(FileHandle file) {
   return state.before.closeHandle(file);
 }
 
-bool SetFilePointerHook(FileHandle file, std::uint32_t offset) {
-  if (const Fault* f = Trip(Call::SetFilePointer)) return Fail(*f, false);
-  return state.before.setFilePointer(file, offset);
-}
-
 // A short transfer moves the smaller count for real and reports success.
-std::uint32_t ShortCount(const Fault& fault, std::uint32_t count) {
-  return static_cast<std::uint32_t>(
-      std::min<std::int64_t>(fault.shortCount, count));
-}
-
-bool ReadFileHook(FileHandle file, void* buffer, std::uint32_t count,
+template <Call kCall, auto kMember, typename Buffer>
+bool TransferHook(FileHandle file, Buffer buffer, std::uint32_t count,
                   std::uint32_t* done) {
-  if (const Fault* f = Trip(Call::ReadFile)) {
-    if (f->shortCount >= 0) {
-      return state.before.readFile(file, buffer, ShortCount(*f, count), done);
+  if (const Fault* f = Trip(kCall)) {
+    if (f->shortCount < 0) {
+      if (done != nullptr) *done = 0;
+      return Fail(*f, false);
     }
-    if (done != nullptr) *done = 0;
-    return Fail(*f, false);
+    count = static_cast<std::uint32_t>(
+        std::min<std::int64_t>(f->shortCount, count));
   }
-  return state.before.readFile(file, buffer, count, done);
+  return (state.before.*kMember)(file, buffer, count, done);
 }
 
-bool WriteFileHook(FileHandle file, const void* buffer, std::uint32_t count,
-                   std::uint32_t* done) {
-  if (const Fault* f = Trip(Call::WriteFile)) {
-    if (f->shortCount >= 0) {
-      return state.before.writeFile(file, buffer, ShortCount(*f, count), done);
-    }
-    if (done != nullptr) *done = 0;
-    return Fail(*f, false);
-  }
-  return state.before.writeFile(file, buffer, count, done);
-}
-
-bool FlushFileBuffersHook(FileHandle file) {
-  if (const Fault* f = Trip(Call::FlushFileBuffers)) return Fail(*f, false);
-  return state.before.flushFileBuffers(file);
-}
-
-std::uint32_t GetFileSizeHook(FileHandle file) {
-  if (const Fault* f = Trip(Call::GetFileSize)) {
-    return Fail(*f, kInvalidFileSize);
-  }
-  return state.before.getFileSize(file);
-}
-
-bool CopyFileHook(const wchar_t* from, const wchar_t* to) {
-  if (const Fault* f = Trip(Call::CopyFile)) return Fail(*f, false);
-  return state.before.copyFile(from, to);
-}
-
-bool DeleteFileHook(const wchar_t* name) {
-  if (const Fault* f = Trip(Call::DeleteFile)) return Fail(*f, false);
-  return state.before.deleteFile(name);
+// A failed path query leaves its buffer empty.
+std::uint32_t NoPath(const Fault& fault, wchar_t* buffer, std::uint32_t units) {
+  if (units > 0) buffer[0] = 0;
+  return Fail(fault, std::uint32_t{0});
 }
 
 std::uint32_t GetModuleFileNameHook(wchar_t* buffer, std::uint32_t units) {
   if (const Fault* f = Trip(Call::GetModuleFileName)) {
-    if (units > 0) buffer[0] = 0;
-    return Fail(*f, std::uint32_t{0});
+    return NoPath(*f, buffer, units);
   }
   return state.before.getModuleFileName(buffer, units);
 }
 
 std::uint32_t GetCurrentDirectoryHook(std::uint32_t units, wchar_t* buffer) {
   if (const Fault* f = Trip(Call::GetCurrentDirectory)) {
-    if (units > 0) buffer[0] = 0;
-    return Fail(*f, std::uint32_t{0});
+    return NoPath(*f, buffer, units);
   }
   return state.before.getCurrentDirectory(units, buffer);
-}
-
-bool SetCurrentDirectoryHook(const wchar_t* path) {
-  if (const Fault* f = Trip(Call::SetCurrentDirectory)) return Fail(*f, false);
-  return state.before.setCurrentDirectory(path);
-}
-
-bool CreateDirectoryHook(const wchar_t* path) {
-  if (const Fault* f = Trip(Call::CreateDirectory)) return Fail(*f, false);
-  return state.before.createDirectory(path);
-}
-
-std::uint32_t GetFileAttributesHook(const wchar_t* path) {
-  if (const Fault* f = Trip(Call::GetFileAttributes)) {
-    return Fail(*f, kInvalidAttributes);
-  }
-  return state.before.getFileAttributes(path);
 }
 
 }  // namespace
 
 const char* CallName(Call call) {
-  static constexpr const char* kNames[kCalls] = {
-      "LocalAlloc",        "LocalFree",
-      "CreateFile",        "CloseHandle",
-      "SetFilePointer",    "ReadFile",
-      "WriteFile",         "FlushFileBuffers",
-      "GetFileSize",       "CopyFile",
-      "DeleteFile",        "GetModuleFileName",
-      "GetCurrentDirectory", "SetCurrentDirectory",
-      "CreateDirectory",   "GetFileAttributes",
-  };
-  const std::size_t i = Index(call);
-  return i < kCalls ? kNames[i] : "?";
+  switch (call) {
+#define TAVREX_NAME(Name, ...) \
+  case Call::Name:             \
+    return #Name;
+#define TAVREX_UNWATCHED(...)
+    TAVREX_PLATFORM_CALLS(TAVREX_NAME, TAVREX_UNWATCHED)
+#undef TAVREX_NAME
+    case Call::kCount:
+      break;
+  }
+  return "?";
 }
 
 FaultInjector::FaultInjector() {
@@ -190,22 +137,17 @@ FaultInjector::FaultInjector() {
   state = kFreshState;
   state.live = true;
   state.before = calls;
-  calls.localAlloc = &LocalAllocHook;
-  calls.localFree = &LocalFreeHook;
-  calls.createFile = &CreateFileHook;
+#define TAVREX_HOOK(Name, member, signature, failure) \
+  calls.member = &Hook<Call::Name, &Calls::member, failure>::Run;
+  TAVREX_PLATFORM_CALLS(TAVREX_HOOK, TAVREX_UNWATCHED)
+#undef TAVREX_HOOK
+#undef TAVREX_UNWATCHED
   calls.closeHandle = &CloseHandleHook;
-  calls.setFilePointer = &SetFilePointerHook;
-  calls.readFile = &ReadFileHook;
-  calls.writeFile = &WriteFileHook;
-  calls.flushFileBuffers = &FlushFileBuffersHook;
-  calls.getFileSize = &GetFileSizeHook;
-  calls.copyFile = &CopyFileHook;
-  calls.deleteFile = &DeleteFileHook;
+  calls.readFile = &TransferHook<Call::ReadFile, &Calls::readFile, void*>;
+  calls.writeFile =
+      &TransferHook<Call::WriteFile, &Calls::writeFile, const void*>;
   calls.getModuleFileName = &GetModuleFileNameHook;
   calls.getCurrentDirectory = &GetCurrentDirectoryHook;
-  calls.setCurrentDirectory = &SetCurrentDirectoryHook;
-  calls.createDirectory = &CreateDirectoryHook;
-  calls.getFileAttributes = &GetFileAttributesHook;
 }
 
 FaultInjector::~FaultInjector() {
