@@ -3,7 +3,8 @@
 // Every call the program makes to the system goes through the table `Calls`.
 // Production code calls the wrappers below (platform::ReadFile, ...), each an
 // inline jump through the table; a test replaces any entry to make that call
-// fail or misbehave (see platform/fault.h) and restores the table afterwards.
+// fail or misbehave (see tests/support/fault.h) and restores the table
+// afterwards.
 #pragma once
 
 #include <cstddef>

@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "log/log_reader.h"
-#include "platform/fault.h"
 #include "platform/platform.h"
 #include "tests/log/log_test_support.h"
+#include "tests/support/fault.h"
 #include "tests/support/fixtures.h"
 
 namespace {
