@@ -168,7 +168,7 @@ int OpenLogFile(LogFile& log) {
   return result;
 }
 
-int DirectoryOfPath(const wchar_t* path, wchar_t* out) {
+int DirectoryOfPath(const wchar_t* path, wchar_t (&out)[kPathUnits]) {
   if (path == nullptr) return 0;
   const std::size_t length = BoundedLength(path);
   if (length >= kPathUnits) return 0;
@@ -186,7 +186,8 @@ int DirectoryOfPath(const wchar_t* path, wchar_t* out) {
   return 0;
 }
 
-bool FormatToBuffer(wchar_t* buffer, const wchar_t* format, ...) {
+bool FormatToBuffer(wchar_t (&buffer)[kPathUnits], const wchar_t* format,
+                    ...) {
   std::va_list args;
   va_start(args, format);
   const int length = std::vswprintf(buffer, kPathUnits, format, args);
