@@ -20,6 +20,9 @@ extern LogFile logFile;
 int WriteLog(const wchar_t* message, std::uint32_t comCode,
              std::uint32_t externalCode);
 
+// A failure record with no platform error code.
+inline void LogFailure(const wchar_t* message) { WriteLog(message, 0, 1); }
+
 // Opens the file named by log.logFileName in the log directory; 0 created,
 // 1 creation failed, 2 size query failed, 3 byte-order mark not written.
 int OpenLogFile(LogFile& log);

@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr std::uint32_t kWindow = kSmallBlockBytes;
-
 // One contiguous run of storage and the part of the caller's buffer that
 // matches it.
 struct Run {
