@@ -131,11 +131,11 @@ template <auto kMember, typename = decltype(kMember)>
 struct Wrapper;
 template <auto kMember, typename R, typename... A>
 struct Wrapper<kMember, R (*Calls::*)(A...)> {
-  static R Call(A... args) { return (calls.*kMember)(args...); }
+  static R Invoke(A... args) { return (calls.*kMember)(args...); }
 };
 
 #define TAVREX_WRAPPER(Name, member, ...) \
-  inline constexpr auto& Name = Wrapper<&Calls::member>::Call;
+  inline constexpr auto& Name = Wrapper<&Calls::member>::Invoke;
 TAVREX_PLATFORM_CALLS(TAVREX_WRAPPER, TAVREX_WRAPPER)
 #undef TAVREX_WRAPPER
 
