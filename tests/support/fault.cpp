@@ -118,12 +118,14 @@ std::uint32_t GetCurrentDirectoryHook(std::uint32_t units, wchar_t* buffer) {
 
 }  // namespace
 
+// The calls that the injector leaves alone have no kind.
+#define TAVREX_UNWATCHED(...)
+
 const char* CallName(Call call) {
   switch (call) {
 #define TAVREX_NAME(Name, ...) \
   case Call::Name:             \
     return #Name;
-#define TAVREX_UNWATCHED(...)
     TAVREX_PLATFORM_CALLS(TAVREX_NAME, TAVREX_UNWATCHED)
 #undef TAVREX_NAME
     case Call::kCount:
@@ -141,7 +143,7 @@ FaultInjector::FaultInjector() {
   calls.member = &Hook<Call::Name, &Calls::member, failure>::Run;
   TAVREX_PLATFORM_CALLS(TAVREX_HOOK, TAVREX_UNWATCHED)
 #undef TAVREX_HOOK
-#undef TAVREX_UNWATCHED
+  // The hooks that do more than fail.
   calls.closeHandle = &CloseHandleHook;
   calls.readFile = &TransferHook<Call::ReadFile, &Calls::readFile, void*>;
   calls.writeFile =
