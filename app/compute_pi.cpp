@@ -86,7 +86,7 @@ void SpillToDisk(DecNumber& result, const Digit* filler) {
   AppendDigits(result, 0, kFillerDigits - 1, filler);
   // A spill that failed has said so and left the digits in memory; there is
   // nothing on disk to flush.
-  if (result.inMemory != 0 || result.file == platform::kInvalidFile) return;
+  if (result.inMemory != 0 || !HasOpenFile(result)) return;
   if (!platform::FlushFileBuffers(result.file)) {
     WriteLog(L"FlushFileBuffers() function fail", platform::GetLastError(), 1);
   }

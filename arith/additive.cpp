@@ -13,8 +13,6 @@
 
 namespace {
 
-constexpr std::uint32_t kWindow = kSmallBlockBytes;
-
 // One SmallBlock held for the life of the object (null when the pool had
 // none; the pool has then written its record).
 class Window {
@@ -43,8 +41,6 @@ std::uint32_t High(std::uint32_t window) { return window * kWindow + kWindow - 1
 std::uint32_t PositionInWindow(const DecNumber& n, std::uint32_t j) {
   return n.digitOrder == MostSignificantFirst ? j : kWindow - 1 - j;
 }
-
-void LogFailure(const wchar_t* message) { WriteLog(message, 0, 1); }
 
 // Carries a window of position sums, least significant first, into digits
 // in place, and returns the carry out. Each position keeps the truncating

@@ -10,7 +10,6 @@
 
 namespace {
 
-constexpr std::uint32_t kWindow = kSmallBlockBytes;
 constexpr int kNewtonIterations = 15;
 constexpr int kHeronIterations = 15;
 // The leading digit of a number with no digits, or none in its top block.
@@ -20,8 +19,6 @@ constexpr std::uint32_t kNoLeadingDigit = 10000;
 constexpr std::uint32_t kEstimateShift = 7;
 
 const Digit kOne[4] = {1, 0, 0, 0};
-
-void LogFailure(const wchar_t* message) { WriteLog(message, 0, 1); }
 
 }  // namespace
 

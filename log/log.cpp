@@ -38,8 +38,10 @@ void AppendUtf16Le(std::string& bytes, const wchar_t* text) {
   }
 }
 
-bool IsOpen(platform::FileHandle handle) {
-  return handle != platform::kNullFile && handle != platform::kInvalidFile;
+// Neither before the opening nor after a failed creation.
+bool LogIsOpen() {
+  return logFile.handle != platform::kNullFile &&
+         logFile.handle != platform::kInvalidFile;
 }
 
 // Length of `text` if it fits a kPathUnits buffer with its terminator,
@@ -115,7 +117,7 @@ int WriteLog(const wchar_t* message, std::uint32_t comCode,
              std::uint32_t externalCode) {
   // Before the log is open, or after it could not be created, the record is
   // lost; no call reaches the system with a handle that names no file.
-  if (!IsOpen(logFile.handle)) return 0;
+  if (!LogIsOpen()) return 0;
   // The record is "Com info code:0x%lX,Api info code:0x%lX,External info
   // code:0x%lX,External information:\r\n%s\r\n\r\n" and its terminating
   // null; the head is bounded, the message is not.
@@ -168,7 +170,7 @@ int OpenLogFile(LogFile& log) {
   return result;
 }
 
-int DirectoryOfPath(const wchar_t* path, wchar_t* out) {
+int DirectoryOfPath(const wchar_t* path, wchar_t (&out)[kPathUnits]) {
   if (path == nullptr) return 0;
   const std::size_t length = BoundedLength(path);
   if (length >= kPathUnits) return 0;
@@ -186,7 +188,8 @@ int DirectoryOfPath(const wchar_t* path, wchar_t* out) {
   return 0;
 }
 
-bool FormatToBuffer(wchar_t* buffer, const wchar_t* format, ...) {
+bool FormatToBuffer(wchar_t (&buffer)[kPathUnits], const wchar_t* format,
+                    ...) {
   std::va_list args;
   va_start(args, format);
   const int length = std::vswprintf(buffer, kPathUnits, format, args);
@@ -209,6 +212,6 @@ void SetUpLog() {
 }
 
 void CloseLog() {
-  if (IsOpen(logFile.handle)) platform::CloseHandle(logFile.handle);
+  if (LogIsOpen()) platform::CloseHandle(logFile.handle);
   logFile.handle = platform::kNullFile;
 }

@@ -5,37 +5,15 @@
 // before any static initialiser of the program runs.
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
+#include <type_traits>
 
 #include "platform/platform.h"
 
 namespace platform::backend {
 
-void* localAlloc(std::uint32_t flags, std::size_t bytes);
-void localFree(void* block);
-FileHandle createFile(const wchar_t* name, Disposition disposition,
-                      Share share);
-bool closeHandle(FileHandle file);
-bool setFilePointer(FileHandle file, std::uint32_t offset);
-bool readFile(FileHandle file, void* buffer, std::uint32_t count,
-              std::uint32_t* done);
-bool writeFile(FileHandle file, const void* buffer, std::uint32_t count,
-               std::uint32_t* done);
-bool flushFileBuffers(FileHandle file);
-std::uint32_t getFileSize(FileHandle file);
-bool copyFile(const wchar_t* from, const wchar_t* to);
-bool deleteFile(const wchar_t* name);
-std::uint32_t getLastError();
-void setLastError(std::uint32_t code);
-std::uint32_t getModuleFileName(wchar_t* buffer, std::uint32_t units);
-std::uint32_t getCurrentDirectory(std::uint32_t units, wchar_t* buffer);
-bool setCurrentDirectory(const wchar_t* path);
-bool createDirectory(const wchar_t* path);
-std::uint32_t getFileAttributes(const wchar_t* path);
-int getLocalDayOfWeek();
-std::int64_t time();
-void srand(unsigned seed);
-int rand();
+#define TAVREX_DECLARE(Name, member, signature, ...) \
+  std::type_identity_t<signature> member;
+TAVREX_PLATFORM_CALLS(TAVREX_DECLARE, TAVREX_DECLARE)
+#undef TAVREX_DECLARE
 
 }  // namespace platform::backend

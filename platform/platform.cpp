@@ -9,17 +9,9 @@ namespace {
 // Built from function addresses only, so both tables are constant-initialised
 // and usable by static initialisers in any translation unit.
 constexpr Calls kBackendCalls = {
-    &backend::localAlloc,        &backend::localFree,
-    &backend::createFile,        &backend::closeHandle,
-    &backend::setFilePointer,    &backend::readFile,
-    &backend::writeFile,         &backend::flushFileBuffers,
-    &backend::getFileSize,       &backend::copyFile,
-    &backend::deleteFile,        &backend::getLastError,
-    &backend::setLastError,      &backend::getModuleFileName,
-    &backend::getCurrentDirectory, &backend::setCurrentDirectory,
-    &backend::createDirectory,   &backend::getFileAttributes,
-    &backend::getLocalDayOfWeek, &backend::time,
-    &backend::srand,             &backend::rand,
+#define TAVREX_ADDRESS(Name, member, ...) &backend::member,
+    TAVREX_PLATFORM_CALLS(TAVREX_ADDRESS, TAVREX_ADDRESS)
+#undef TAVREX_ADDRESS
 };
 
 }  // namespace

@@ -3,11 +3,13 @@
 // Every call the program makes to the system goes through the table `Calls`.
 // Production code calls the wrappers below (platform::ReadFile, ...), each an
 // inline jump through the table; a test replaces any entry to make that call
-// fail or misbehave (see platform/fault.h) and restores the table afterwards.
+// fail or misbehave (see tests/support/fault.h) and restores the table
+// afterwards.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <type_traits>
 
 namespace platform {
 
@@ -44,49 +46,77 @@ extern const std::uint32_t kErrorFileExists;
 // Directory separator of the platform's paths.
 extern const wchar_t kPathSeparator;
 
+// Every call, once; the table, its wrappers, the backends' declarations and
+// the tests' fault injector are all made from this list.
+//   CALL(Name, member, signature, failure): a call on memory, files or
+//     directories, which the fault injector counts and can fail. `failure`
+//     is what the call returns when it fails; NoFailure{} for a call that
+//     cannot fail, which is only counted.
+//   STATE(Name, member, signature): the thread's error code, the clock and
+//     the generator, which never fail and are left alone.
+// platform::Name() jumps through the entry Calls::member, which each
+// backend provides as backend::member.
+#define TAVREX_PLATFORM_CALLS(CALL, STATE)                                    \
+  /* Memory. kAllocZeroInit gives zeroed bytes. */                            \
+  CALL(LocalAlloc, localAlloc, void*(std::uint32_t flags, std::size_t bytes), \
+       nullptr)                                                               \
+  CALL(LocalFree, localFree, void(void* block), NoFailure{})                  \
+  /* Files. Names are relative to the current directory unless absolute. */   \
+  CALL(CreateFile, createFile,                                                \
+       FileHandle(const wchar_t* name, Disposition disposition, Share share), \
+       kInvalidFile)                                                          \
+  CALL(CloseHandle, closeHandle, bool(FileHandle file), false)                \
+  /* Positions the next read or write at `offset` bytes from the start. */    \
+  CALL(SetFilePointer, setFilePointer,                                        \
+       bool(FileHandle file, std::uint32_t offset), false)                    \
+  /* Both report the bytes actually moved in *done; a short count is not an   \
+     error here, the caller decides. */                                       \
+  CALL(ReadFile, readFile,                                                    \
+       bool(FileHandle file, void* buffer, std::uint32_t count,               \
+            std::uint32_t* done),                                             \
+       false)                                                                 \
+  CALL(WriteFile, writeFile,                                                  \
+       bool(FileHandle file, const void* buffer, std::uint32_t count,         \
+            std::uint32_t* done),                                             \
+       false)                                                                 \
+  CALL(FlushFileBuffers, flushFileBuffers, bool(FileHandle file), false)      \
+  CALL(GetFileSize, getFileSize, std::uint32_t(FileHandle file),              \
+       kInvalidFileSize)                                                      \
+  /* Whole-file copy by name, overwriting the target. Succeeds while this     \
+     process holds either file open. */                                       \
+  CALL(CopyFile, copyFile, bool(const wchar_t* from, const wchar_t* to),      \
+       false)                                                                 \
+  CALL(DeleteFile, deleteFile, bool(const wchar_t* name), false)              \
+  /* The thread's last-error code (GetLastError, or errno on POSIX). */       \
+  STATE(GetLastError, getLastError, std::uint32_t())                          \
+  STATE(SetLastError, setLastError, void(std::uint32_t code))                 \
+  /* Directories and paths. Buffers hold `units` code units with terminator.  \
+     Returns the length written, or `units` when the path did not fit (the    \
+     buffer is then left terminated but truncated), or 0 on failure. */      \
+  CALL(GetModuleFileName, getModuleFileName,                                  \
+       std::uint32_t(wchar_t* buffer, std::uint32_t units), 0u)               \
+  /* Returns the length, 0 on failure, or the units needed when too small. */ \
+  CALL(GetCurrentDirectory, getCurrentDirectory,                              \
+       std::uint32_t(std::uint32_t units, wchar_t* buffer), 0u)               \
+  CALL(SetCurrentDirectory, setCurrentDirectory, bool(const wchar_t* path),   \
+       false)                                                                 \
+  CALL(CreateDirectory, createDirectory, bool(const wchar_t* path), false)    \
+  CALL(GetFileAttributes, getFileAttributes,                                  \
+       std::uint32_t(const wchar_t* path), kInvalidAttributes)                \
+  /* Clock and the runtime's generator. */                                    \
+  STATE(GetLocalDayOfWeek, getLocalDayOfWeek, int()) /* 0 Sunday...6 */       \
+  STATE(Time, time, std::int64_t()) /* seconds */                             \
+  STATE(Srand, srand, void(unsigned seed))                                    \
+  STATE(Rand, rand, int()) /* 0 ... 32767 */
+
+// The failure value of a call that cannot fail.
+struct NoFailure {};
+
 struct Calls {
-  // Memory. Returns null on failure; kAllocZeroInit gives zeroed bytes.
-  void* (*localAlloc)(std::uint32_t flags, std::size_t bytes);
-  void (*localFree)(void* block);
-
-  // Files. Names are relative to the current directory unless absolute.
-  FileHandle (*createFile)(const wchar_t* name, Disposition disposition,
-                           Share share);
-  bool (*closeHandle)(FileHandle file);
-  // Positions the next read or write at `offset` bytes from the start.
-  bool (*setFilePointer)(FileHandle file, std::uint32_t offset);
-  // Both report the bytes actually moved in *done; a short count is not an
-  // error here, the caller decides.
-  bool (*readFile)(FileHandle file, void* buffer, std::uint32_t count,
-                   std::uint32_t* done);
-  bool (*writeFile)(FileHandle file, const void* buffer, std::uint32_t count,
-                    std::uint32_t* done);
-  bool (*flushFileBuffers)(FileHandle file);
-  std::uint32_t (*getFileSize)(FileHandle file);  // kInvalidFileSize on failure
-  // Whole-file copy by name, overwriting the target. Succeeds while this
-  // process holds either file open.
-  bool (*copyFile)(const wchar_t* from, const wchar_t* to);
-  bool (*deleteFile)(const wchar_t* name);
-
-  // The thread's last-error code (GetLastError, or errno on POSIX).
-  std::uint32_t (*getLastError)();
-  void (*setLastError)(std::uint32_t code);
-
-  // Directories and paths. Buffers hold `units` code units with terminator.
-  // Returns the length written, or `units` when the path did not fit
-  // (the buffer is then left terminated but truncated), or 0 on failure.
-  std::uint32_t (*getModuleFileName)(wchar_t* buffer, std::uint32_t units);
-  // Returns the length, 0 on failure, or the units needed when too small.
-  std::uint32_t (*getCurrentDirectory)(std::uint32_t units, wchar_t* buffer);
-  bool (*setCurrentDirectory)(const wchar_t* path);
-  bool (*createDirectory)(const wchar_t* path);
-  std::uint32_t (*getFileAttributes)(const wchar_t* path);
-
-  // Clock and the runtime's generator.
-  int (*getLocalDayOfWeek)();  // 0 Sunday ... 6 Saturday
-  std::int64_t (*time)();      // seconds
-  void (*srand)(unsigned seed);
-  int (*rand)();               // 0 ... 32767
+#define TAVREX_ENTRY(Name, member, signature, ...) \
+  std::add_pointer_t<signature> member;
+  TAVREX_PLATFORM_CALLS(TAVREX_ENTRY, TAVREX_ENTRY)
+#undef TAVREX_ENTRY
 };
 
 // The table in force. Tests may assign to its entries; Restore() puts back
@@ -96,56 +126,17 @@ extern Calls calls;
 const Calls& RealCalls();
 void Restore();
 
-inline void* LocalAlloc(std::uint32_t flags, std::size_t bytes) {
-  return calls.localAlloc(flags, bytes);
-}
-inline void LocalFree(void* block) { calls.localFree(block); }
-inline FileHandle CreateFile(const wchar_t* name, Disposition disposition,
-                             Share share) {
-  return calls.createFile(name, disposition, share);
-}
-inline bool CloseHandle(FileHandle file) { return calls.closeHandle(file); }
-inline bool SetFilePointer(FileHandle file, std::uint32_t offset) {
-  return calls.setFilePointer(file, offset);
-}
-inline bool ReadFile(FileHandle file, void* buffer, std::uint32_t count,
-                     std::uint32_t* done) {
-  return calls.readFile(file, buffer, count, done);
-}
-inline bool WriteFile(FileHandle file, const void* buffer, std::uint32_t count,
-                      std::uint32_t* done) {
-  return calls.writeFile(file, buffer, count, done);
-}
-inline bool FlushFileBuffers(FileHandle file) {
-  return calls.flushFileBuffers(file);
-}
-inline std::uint32_t GetFileSize(FileHandle file) {
-  return calls.getFileSize(file);
-}
-inline bool CopyFile(const wchar_t* from, const wchar_t* to) {
-  return calls.copyFile(from, to);
-}
-inline bool DeleteFile(const wchar_t* name) { return calls.deleteFile(name); }
-inline std::uint32_t GetLastError() { return calls.getLastError(); }
-inline void SetLastError(std::uint32_t code) { calls.setLastError(code); }
-inline std::uint32_t GetModuleFileName(wchar_t* buffer, std::uint32_t units) {
-  return calls.getModuleFileName(buffer, units);
-}
-inline std::uint32_t GetCurrentDirectory(std::uint32_t units, wchar_t* buffer) {
-  return calls.getCurrentDirectory(units, buffer);
-}
-inline bool SetCurrentDirectory(const wchar_t* path) {
-  return calls.setCurrentDirectory(path);
-}
-inline bool CreateDirectory(const wchar_t* path) {
-  return calls.createDirectory(path);
-}
-inline std::uint32_t GetFileAttributes(const wchar_t* path) {
-  return calls.getFileAttributes(path);
-}
-inline int GetLocalDayOfWeek() { return calls.getLocalDayOfWeek(); }
-inline std::int64_t Time() { return calls.time(); }
-inline void Srand(unsigned seed) { calls.srand(seed); }
-inline int Rand() { return calls.rand(); }
+// The wrapper of an entry: a function of the entry's own signature.
+template <auto kMember, typename = decltype(kMember)>
+struct Wrapper;
+template <auto kMember, typename R, typename... A>
+struct Wrapper<kMember, R (*Calls::*)(A...)> {
+  static R Invoke(A... args) { return (calls.*kMember)(args...); }
+};
+
+#define TAVREX_WRAPPER(Name, member, ...) \
+  inline constexpr auto& Name = Wrapper<&Calls::member>::Invoke;
+TAVREX_PLATFORM_CALLS(TAVREX_WRAPPER, TAVREX_WRAPPER)
+#undef TAVREX_WRAPPER
 
 }  // namespace platform

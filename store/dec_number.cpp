@@ -9,8 +9,6 @@ namespace {
 
 constexpr int kTempNameAttempts = 100;
 
-bool IsOpen(platform::FileHandle file) { return file != platform::kInvalidFile; }
-
 // The file stays behind if the system refuses; at least say so.
 void DeleteTempFile(const wchar_t* name) {
   if (!platform::DeleteFile(name)) {
@@ -22,7 +20,7 @@ void DeleteTempFile(const wchar_t* name) {
 // open file has nothing of its own to copy; copying by whatever name it
 // still carries could pick up a file that belongs to someone else.
 bool CopyDigitFile(const DecNumber& from, const DecNumber& to) {
-  if (!IsOpen(from.file)) return false;
+  if (!HasOpenFile(from)) return false;
   return platform::CopyFile(from.fileName.c_str(), to.fileName.c_str());
 }
 
@@ -88,7 +86,7 @@ void AssignFromFile(DecNumber& d, const DecNumber& s, const Claim& before) {
   // them from: the destination is empty as it claims.
   if (s.length == 0) return;
   const bool valueInFile =
-      IsOpen(d.file) && before.inMemory == 0 && before.length > 0;
+      HasOpenFile(d) && before.inMemory == 0 && before.length > 0;
   DecNumber fresh;
   DecNumber& target = valueInFile ? fresh : d;
   if (CreateTempFile(target) != 0) {
@@ -180,7 +178,7 @@ DecNumber& Assign(DecNumber& d, const DecNumber& s) {
 
 void Destroy(DecNumber& n) {
   if (n.block != nullptr) GiveBackBlock(n.block, LargeBlock);
-  if (IsOpen(n.file)) {
+  if (HasOpenFile(n)) {
     platform::CloseHandle(n.file);
     DeleteTempFile(n.fileName.c_str());
   }
@@ -192,7 +190,7 @@ void Destroy(DecNumber& n) {
 }
 
 void TakeOverFile(DecNumber& n, DecNumber& from) {
-  if (IsOpen(n.file)) {
+  if (HasOpenFile(n)) {
     platform::CloseHandle(n.file);
     DeleteTempFile(n.fileName.c_str());
   }
@@ -203,7 +201,7 @@ void TakeOverFile(DecNumber& n, DecNumber& from) {
 }
 
 int CreateTempFile(DecNumber& n) {
-  if (IsOpen(n.file)) return 0;
+  if (HasOpenFile(n)) return 0;
 
   // Reseeded on every call: two calls within the same second draw the same
   // names, and the second steps past the ones the first has taken.

@@ -27,6 +27,11 @@ struct DecNumber {
   platform::FileHandle file = platform::kInvalidFile;
 };
 
+// Whether n's digits have a temporary file open.
+inline bool HasOpenFile(const DecNumber& n) {
+  return n.file != platform::kInvalidFile;
+}
+
 // Lifecycle. Every number made by Construct or CopyConstruct is ended by
 // exactly one Destroy.
 void Construct(DecNumber& n);

@@ -8,10 +8,6 @@
 
 namespace {
 
-constexpr std::uint32_t kWindow = kSmallBlockBytes;
-
-bool IsOpen(platform::FileHandle file) { return file != platform::kInvalidFile; }
-
 // One contiguous run of storage and the part of the caller's buffer that
 // matches it.
 struct Run {
@@ -113,7 +109,7 @@ int ReverseIntoFile(const DecNumber& n, const DecNumber& t, Digit* window) {
 }
 
 int ReverseOnFile(DecNumber& n) {
-  if (!IsOpen(n.file)) return 1;
+  if (!HasOpenFile(n)) return 1;
 
   // T is used for its file only; like any number it takes a block if one
   // is free. Its Destroy, on leaving this scope, closes and deletes its file
@@ -159,7 +155,7 @@ int ReadDigits(const DecNumber& n, std::uint32_t low, std::uint32_t high,
     std::memcpy(buffer + run.offset, n.block + run.position, run.count);
     return 0;
   }
-  if (!IsOpen(n.file)) return 1;
+  if (!HasOpenFile(n)) return 1;
   std::uint32_t error = 0;
   if (!ReadAt(n.file, run.position, buffer + run.offset, run.count, &error)) {
     WriteLog(L"ReadFile() function fail", error, 1);
@@ -186,7 +182,7 @@ int WriteDigits(DecNumber& n, std::uint32_t low, std::uint32_t high,
     std::memcpy(n.block + run.position, buffer + run.offset, run.count);
     return 0;
   }
-  if (!IsOpen(n.file)) return 1;
+  if (!HasOpenFile(n)) return 1;
   std::uint32_t done = 0;
   std::uint32_t error = 0;
   if (!WriteAt(n.file, run.position, buffer + run.offset, run.count, &done,

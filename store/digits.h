@@ -7,6 +7,9 @@
 
 #include "store/dec_number.h"
 
+// Digits moved at a time through a SmallBlock.
+inline constexpr std::uint32_t kWindow = kSmallBlockBytes;
+
 // Each returns 0 on success and 1 on failure.
 int ReadDigits(const DecNumber& n, std::uint32_t low, std::uint32_t high,
                Digit* buffer);

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "log/log_reader.h"
-#include "tools/utf8.h"
+#include "platform/utf8.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ std::string Printable(const std::wstring& text) {
       std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(c));
       out += escaped;
     } else {
-      AppendUtf8(out, c);
+      platform::AppendUtf8(out, c);
     }
   }
   return out;

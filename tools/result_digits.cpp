@@ -1,26 +1,43 @@
 // tavrex-result-digits > app/correct_result.cpp
 // Runs the computation once, in the current directory, and prints the
 // source of kCorrectResultDigits: the digits of the result as ComputePi
-// wrote them to its temporary file, caught at the flush. Every correct run
-// on every build writes the same digits, so this is run again only when
-// the computation itself changes (and then checked against MPFR by the
-// tests). The check inside the run has no log to write to.
+// wrote them to its temporary file, read back just before the file is
+// deleted. Every correct run on every build writes the same digits, so
+// this is run again only when the computation itself changes (and then
+// checked against MPFR by the tests). The check inside the run has no log
+// to write to.
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 #include "app/program.h"
 #include "fft/fft_tables.h"
+#include "platform/platform.h"
 #include "store/work_pool.h"
-#include "tests/support/result_capture.h"
+
+namespace {
+
+// The bytes of the last file the run deleted: in the program's own run the
+// padded result is the only number that reaches a file.
+std::string lastDeleted;
+
+bool KeepAndDelete(const wchar_t* name) {
+  std::ifstream in(std::filesystem::path(name), std::ios::binary);
+  lastDeleted.assign(std::istreambuf_iterator<char>(in), {});
+  return platform::RealCalls().deleteFile(name);
+}
+
+}  // namespace
 
 int main() {
   InitWorkPool();
   if (workPool.ready == 0 || InitFftTables() != 0) return 3;
   std::string digits;
-  {
-    testsupport::FlushCapture capture;
-    if (ComputePi() == 0) digits = testsupport::FlushCapture::captured;
-  }
+  platform::calls.deleteFile = &KeepAndDelete;
+  if (ComputePi() == 0) digits = lastDeleted;
+  platform::Restore();
   FreeFftTables();
   FreeWorkPool();
   if (digits.size() < kResultDigits) {

@@ -12,9 +12,9 @@
 #include "fft/fft_kernels.h"
 #include "fft/fft_multiply.h"
 #include "fft/fft_tables.h"
-#include "platform/fault.h"
 #include "store/digits.h"
 #include "tests/fft/fft_support.h"
+#include "tests/support/fault.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/result_capture.h"
 

@@ -9,9 +9,9 @@
 
 #include "app/program.h"
 #include "log/log.h"
-#include "platform/fault.h"
 #include "store/work_pool.h"
 #include "tests/log/log_test_support.h"
+#include "tests/support/fault.h"
 #include "tests/support/fixtures.h"
 
 namespace {

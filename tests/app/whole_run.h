@@ -24,10 +24,10 @@
 #include "fft/fft_tables.h"
 #include "log/log.h"
 #include "log/log_reader.h"
-#include "platform/fault.h"
 #include "platform/platform.h"
 #include "store/work_pool.h"
 #include "tests/log/log_test_support.h"
+#include "tests/support/fault.h"
 #include "tests/support/fixtures.h"
 #include "tests/support/result_capture.h"
 

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "fft/fft_transform.h"
-#include "platform/fault.h"
 #include "store/digits.h"
 #include "tests/fft/fft_support.h"
 #include "tests/fft/reference_fft.h"
+#include "tests/support/fault.h"
 #include "tests/support/fixtures.h"
 
 namespace {

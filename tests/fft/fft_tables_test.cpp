@@ -12,9 +12,9 @@
 
 #include "fft/arithmetic_hooks.h"
 #include "fft/fft_transform.h"
-#include "platform/fault.h"
 #include "platform/platform.h"
 #include "tests/fft/fft_support.h"
+#include "tests/support/fault.h"
 #include "tests/support/fixtures.h"
 
 namespace {

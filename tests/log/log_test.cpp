@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "log/log_reader.h"
-#include "platform/fault.h"
 #include "platform/platform.h"
 #include "tests/log/log_test_support.h"
+#include "tests/support/fault.h"
 #include "tests/support/fixtures.h"
 
 namespace {
@@ -451,16 +451,20 @@ TEST(FormatToBufferTest, FormatsWideAndNumericArguments) {
 
 TEST(FormatToBufferTest, ATextThatDoesNotFitLeavesAnEmptyStringAndNoOverflow) {
   // The buffer is followed by guard units that must survive.
-  wchar_t area[platform::kPathUnits + 16];
-  std::wmemset(area, L'#', platform::kPathUnits + 16);
+  struct {
+    wchar_t buffer[platform::kPathUnits];
+    wchar_t guard[16];
+  } area;
+  static_assert(sizeof area == sizeof area.buffer + sizeof area.guard);
+  std::wmemset(area.buffer, L'#', platform::kPathUnits);
+  std::wmemset(area.guard, L'#', 16);
   const std::wstring fits(499, L'f');
-  EXPECT_TRUE(FormatToBuffer(area, L"%ls", fits.c_str()));
-  EXPECT_EQ(std::wstring(area), fits);
+  EXPECT_TRUE(FormatToBuffer(area.buffer, L"%ls", fits.c_str()));
+  EXPECT_EQ(std::wstring(area.buffer), fits);
   const std::wstring tooLong(500, L'g');
-  EXPECT_FALSE(FormatToBuffer(area, L"%ls", tooLong.c_str()));
-  EXPECT_EQ(area[0], L'\0');
-  EXPECT_EQ(std::wstring(area + platform::kPathUnits, 16),
-            std::wstring(16, L'#'));
+  EXPECT_FALSE(FormatToBuffer(area.buffer, L"%ls", tooLong.c_str()));
+  EXPECT_EQ(area.buffer[0], L'\0');
+  EXPECT_EQ(std::wstring(area.guard, 16), std::wstring(16, L'#'));
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
 // The fault injector: the seam through which tests make platform calls fail.
-#include "platform/fault.h"
+#include "tests/support/fault.h"
 
 #include <gtest/gtest.h>
 

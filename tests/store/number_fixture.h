@@ -15,11 +15,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/fault.h"
 #include "platform/platform.h"
 #include "store/dec_number.h"
 #include "store/digits.h"
 #include "store/work_pool.h"
+#include "tests/support/fault.h"
 #include "tests/support/fixtures.h"
 
 namespace storetest {

@@ -13,23 +13,13 @@
 
 namespace platform {
 
+// One kind per call the injector watches, named as the call is.
 enum class Call : std::uint8_t {
-  LocalAlloc,
-  LocalFree,
-  CreateFile,
-  CloseHandle,
-  SetFilePointer,
-  ReadFile,
-  WriteFile,
-  FlushFileBuffers,
-  GetFileSize,
-  CopyFile,
-  DeleteFile,
-  GetModuleFileName,
-  GetCurrentDirectory,
-  SetCurrentDirectory,
-  CreateDirectory,
-  GetFileAttributes,
+#define TAVREX_KIND(Name, ...) Name,
+#define TAVREX_UNWATCHED(...)
+  TAVREX_PLATFORM_CALLS(TAVREX_KIND, TAVREX_UNWATCHED)
+#undef TAVREX_KIND
+#undef TAVREX_UNWATCHED
   kCount
 };
 
