@@ -37,7 +37,7 @@ def mnemonics(objdump, path):
                              capture_output=True, text=True, check=True).stdout
     for line in listing.splitlines():
         parts = line.split("\t")
-        if len(parts) >= 2 and re.match(r"^ *[0-9a-f]+:$", parts[0]) and parts[1].strip():
+        if len(parts) >= 2 and re.match(r"^ *[0-9a-f]+:\s*$", parts[0]) and parts[1].strip():
             yield parts[1].split()[0]
 
 
