@@ -338,6 +338,8 @@ int main(int argc, char** argv) {
   benchmark::AddCustomContext("processor", ProcessorName());
   benchmark::AddCustomContext("fft_kernels_carried", carried);
   benchmark::AddCustomContext("fft_kernel_chosen", ChosenKernelName());
+  benchmark::AddCustomContext("fft_vector_registers",
+                              std::to_string(ActiveFftKernelOps().registers));
   benchmark::AddCustomContext("round_off_limit", limit);
   RegisterBenchmarks();
   benchmark::RunSpecifiedBenchmarks();

@@ -81,7 +81,7 @@ struct Avx {
 
 const FftKernelOps kAvxOps = {&TransformWith<Avx>, &TransformDigitsWith<Avx>,
                                 &MultiplyWith<Avx>,
-                                &RoundWith<4>};
+                                &RoundWith<4>, Avx::kRegisters};
 
 }  // namespace
 

@@ -89,7 +89,7 @@ struct Avx512 {
 
 const FftKernelOps kAvx512Ops = {&TransformWith<Avx512>, &TransformDigitsWith<Avx512>,
                                 &MultiplyWith<Avx512>,
-                                &RoundWith<8>};
+                                &RoundWith<8>, Avx512::kRegisters};
 
 }  // namespace
 

@@ -10,9 +10,11 @@
 // lanes feeding kWidth blocks of kBlockSize points at once; each block does
 // its stages in a scratch copy in the first-level cache and its last pass
 // stores it into the output. The larger stages follow depth first, as in
-// the plain recursion. Every pass does as many stages in registers as the
-// registers hold, three on x86-64 and two with the eight of 32-bit x86, so
-// that the values go through memory as seldom as the registers allow.
+// the plain recursion. Every pass does three stages, so that the values go
+// through memory as seldom as the registers allow; where eight registers
+// cannot hold a column's values and the work beside them (32-bit x86), the
+// few that wait go to the stack, which stays in the first-level cache and
+// costs less than a further pass over all the values.
 //
 // Each translation unit that includes this compiles it for its own
 // instruction set; internal linkage keeps one unit's code from standing in
@@ -20,6 +22,7 @@
 #pragma once
 
 #include <algorithm>
+#include <bit>
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
@@ -243,17 +246,21 @@ void ColumnPass(const FftComplex* src, FftComplex* dst, Index n, Index q,
   Source sizes[StageCount(kRadix)];
   for (int t = 0; t < StageCount(kRadix); ++t) sizes[t] = given[t];
   const Index block = kRadix * q;
-  for (Index k = 0; k < q; k += V::kWidth) {
-    const FetchedRoots<V, Source> fetched(sizes, k, q);
-    if constexpr (3 * kRadix - 2 <= V::kRegisters) {
-      const HeldRoots<V, kRadix> held(fetched);
+  if constexpr (3 * kRadix - 2 <= V::kRegisters) {
+    for (Index k = 0; k < q; k += V::kWidth) {
+      const HeldRoots<V, kRadix> held(FetchedRoots<V, Source>(sizes, k, q));
       for (Index j = k; j < n; j += block) {
         Column<V, kRadix>(src + j, dst + j, q, held);
       }
-    } else {
-      for (Index j = k; j < n; j += block) {
-        Column<V, kRadix>(src + j, dst + j, q, fetched);
-      }
+    }
+    return;
+  }
+  // Without registers to hold them the roots come from memory anyway:
+  // block by block, the columns of each in turn, one short stride through
+  // the values and the roots.
+  for (Index j = 0; j < n; j += block) {
+    for (Index k = 0; k < q; k += V::kWidth) {
+      Column<V, kRadix>(src + j + k, dst + j + k, q, FetchedRoots<V, Source>(sizes, k, q));
     }
   }
 }
@@ -281,8 +288,9 @@ template <class V, class Step>
 // count + 1, without a branch: counting up flips count's trailing ones and
 // the zero above them, the reversal flips as many top bits.
 inline void ReversedIncrement(Index& reversed, Index count, std::int32_t bits) {
-  const std::int32_t flipped =
-      __builtin_ctzll(~static_cast<unsigned long long>(count)) + 1;
+  // At the width of a pointer: 32-bit code has no 64-bit count of its own
+  // and would call a helper for each.
+  const int flipped = std::countr_one(static_cast<std::size_t>(count)) + 1;
   const Index top = Index{1} << bits;
   reversed ^= top - (top >> flipped);
 }
@@ -425,9 +433,8 @@ constexpr std::int32_t PassShare(std::int32_t stages, std::int32_t passes,
 template <class V>
 class Transformer {
   using One = typename V::One;
-  // Stages per pass in registers: the values of one column and their
-  // roots must fit.
-  static constexpr std::int32_t kPassStages = V::kRegisters >= 16 ? 3 : 2;
+  // Stages per pass: eight values a column, in registers where they fit.
+  static constexpr std::int32_t kPassStages = 3;
   static constexpr std::int32_t kLeafRadix = 1 << kPassStages;
 
  public:

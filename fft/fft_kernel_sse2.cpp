@@ -10,7 +10,7 @@
 namespace {
 const FftKernelOps kSse2Ops = {&TransformWith<Sse2>, &TransformDigitsWith<Sse2>,
                                 &MultiplyWith<Sse2>,
-                                &RoundWith<2>};
+                                &RoundWith<2>, Sse2::kRegisters};
 }  // namespace
 
 const FftKernelOps* Sse2FftKernel() { return &kSse2Ops; }

@@ -74,6 +74,9 @@ struct FftKernelOps {
   // its integer goes into `off`.
   void (*round)(const FftComplex* values, std::int32_t count, double scale,
                 std::int32_t* rounded, FftRoundOff& off);
+  // The vector registers its code has in this build (x86-64 has more than
+  // 32-bit x86); 0 for scalar code.
+  int registers = 0;
 };
 
 // For measurement: routes every transform and product through `ops` from

@@ -105,7 +105,7 @@ void PlainDigits(const Digit* digits, std::int32_t count, std::int32_t n,
 }
 
 const FftKernelOps kPlainOps = {&PlainTransform, &PlainDigits, &PlainMultiply,
-                                &PlainRound};
+                                &PlainRound, 0};
 
 }  // namespace
 

@@ -8,7 +8,11 @@
       no x87 arithmetic, which rounds to the x87 stack's precision: a 32-bit
       build computes in SSE2, and with --sse2-in the objects whose path
       holds PART must show SSE2 double arithmetic (so that the scan read
-      real code).
+      real code);
+  scan_objects.py helpers OBJDUMP OBJECTS [--only PART]
+      no call to the compiler's helpers for 64-bit integers (__ctzdi2,
+      __udivdi3, ...), which 32-bit code calls where it counts, divides or
+      shifts 64 bits: a call and a loop where one instruction would do.
 
 OBJECTS is one ;-separated list, as CMake's $<TARGET_OBJECTS> gives it;
 --only keeps the objects whose path holds PART. Exit status 0 when the
@@ -28,6 +32,10 @@ FUSED = re.compile(r"^vf(n?m(add|sub)|maddsub|msubadd)")
 X87 = re.compile(
     r"^f(i?(add|sub|subr|mul|div|divr)|sqrt|prem1?|sin|cos|sincos|ptan|patan|"
     r"yl2x|yl2xp1|2xm1|scale|rndint|xtract|chs|abs|i?com|ucom|comi|ucomi|tst|xam)[lspt]*$")
+# Named by the relocations of the calls, with the extra underscore of the
+# 32-bit Windows objects' symbols.
+HELPER = re.compile(r"\b_?__(u?(div|mod)|u?divmod|ashl|ashr|lshr|mul|neg)[dt]i[34]\b|"
+                    r"\b_?__(ctz|clz|ffs|popcount|parity|bswap)[dt]i2\b")
 SSE2_DOUBLE = re.compile(r"^v?(add|sub|mul|div|sqrt)[sp]d$")
 
 
@@ -41,9 +49,19 @@ def mnemonics(objdump, path):
             yield parts[1].split()[0]
 
 
+def helper_calls(objdump, path):
+    """The helper named by each relocation of the object."""
+    listing = subprocess.run([objdump, "-r", path], capture_output=True, text=True,
+                             check=True).stdout
+    for line in listing.splitlines():
+        found = HELPER.search(line)
+        if found:
+            yield found.group(0).lstrip("_")
+
+
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("kind", choices=["fused", "x87"])
+    parser.add_argument("kind", choices=["fused", "x87", "helpers"])
     parser.add_argument("objdump")
     parser.add_argument("objects")
     parser.add_argument("--only", default="")
@@ -59,6 +77,10 @@ def main():
     sse2 = 0
     try:
         for path in objects:
+            if args.kind == "helpers":
+                for helper in helper_calls(args.objdump, path):
+                    found[(path, helper)] += 1
+                continue
             for mnemonic in mnemonics(args.objdump, path):
                 if forbidden.match(mnemonic):
                     found[(path, mnemonic)] += 1
@@ -68,7 +90,8 @@ def main():
         print(f"{args.objdump} could not read the objects: {error}")
         return 2
 
-    what = "fused multiply-add" if args.kind == "fused" else "x87 arithmetic"
+    what = {"fused": "fused multiply-add", "x87": "x87 arithmetic",
+            "helpers": "call to a 64-bit integer helper"}[args.kind]
     for (path, mnemonic), count in sorted(found.items()):
         print(f"FOUND {what} in {path}: {mnemonic} x{count}")
     if found:
