@@ -235,6 +235,21 @@ template <class U, int kRadix, class RootsOf>
   });
 }
 
+// The columns of every block of src[0 .. n-1] into dst, their roots fetched
+// from memory, as where the registers cannot hold them beside the values:
+// block by block, the columns of each in turn, one short stride through
+// the values and the roots.
+template <class V, int kRadix, class Source, class Stride>
+void FetchedColumns(const FftComplex* src, FftComplex* dst, Index n, Stride q,
+                    const Source* sizes) {
+  const Index block = kRadix * q;
+  for (Index j = 0; j < n; j += block) {
+    for (Index k = 0; k < q; k += V::kWidth) {
+      Column<V, kRadix>(src + j + k, dst + j + k, q, FetchedRoots<V, Source>(sizes, k, q));
+    }
+  }
+}
+
 // The stages of sizes 2q .. kRadix*q over every block of src[0 .. n-1]
 // into dst (which may be src): column by column, each column's roots held
 // in registers for all blocks where they fit beside the values.
@@ -245,23 +260,26 @@ void ColumnPass(const FftComplex* src, FftComplex* dst, Index n, Index q,
   // anything, and the compiler would fetch the given roots anew after each.
   Source sizes[StageCount(kRadix)];
   for (int t = 0; t < StageCount(kRadix); ++t) sizes[t] = given[t];
-  const Index block = kRadix * q;
   if constexpr (3 * kRadix - 2 <= V::kRegisters) {
+    const Index block = kRadix * q;
     for (Index k = 0; k < q; k += V::kWidth) {
       const HeldRoots<V, kRadix> held(FetchedRoots<V, Source>(sizes, k, q));
       for (Index j = k; j < n; j += block) {
         Column<V, kRadix>(src + j, dst + j, q, held);
       }
     }
-    return;
-  }
-  // Without registers to hold them the roots come from memory anyway:
-  // block by block, the columns of each in turn, one short stride through
-  // the values and the roots.
-  for (Index j = 0; j < n; j += block) {
-    for (Index k = 0; k < q; k += V::kWidth) {
-      Column<V, kRadix>(src + j + k, dst + j + k, q, FetchedRoots<V, Source>(sizes, k, q));
-    }
+  } else {
+    // The strides of the passes within a block, 8 .. kBlockSize / 2, known
+    // to the compiler: a column's values and roots then stand at constant
+    // distances from one address each, which leaves the few general
+    // registers of 32-bit code to the loops.
+    const bool known = [&]<Index... kT>(std::integer_sequence<Index, kT...>) {
+      return ((q == (Index{8} << kT) &&
+               (FetchedColumns<V, kRadix>(src, dst, n, std::integral_constant<Index, (Index{8} << kT)>{}, sizes),
+                true)) ||
+              ...);
+    }(std::make_integer_sequence<Index, StageCount(kBlockSize / 8)>());
+    if (!known) FetchedColumns<V, kRadix>(src, dst, n, q, sizes);
   }
 }
 
