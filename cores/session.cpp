@@ -98,6 +98,19 @@ void JudgeLog(const std::string& bytes, std::vector<std::string>& notes) {
   if (!wellFormed) notes.push_back("log malformed: " + error);
 }
 
+// Removes a directory tree. Windows may hold a program's file for a while
+// after the process has ended (a debugger, a virus scanner), so a refusal
+// is tried again for some seconds.
+bool RemoveAll(const std::wstring& path) {
+  for (int tries = 0;; ++tries) {
+    if (platform::RemoveTree(path.c_str())) return true;
+    if (tries == 20) return false;
+    const std::uint32_t code = platform::GetLastError();
+    platform::Pause(250);
+    platform::SetLastError(code);
+  }
+}
+
 std::string Joined(const std::vector<std::string>& notes) {
   std::string text;
   for (const std::string& note : notes) text += (text.empty() ? "" : "; ") + note;
@@ -112,7 +125,10 @@ std::string Csv(const std::string& text) {
 
 std::string CoreList(const std::vector<std::uint32_t>& cores) {
   std::string text;
-  for (std::uint32_t core : cores) text += (text.empty() ? "" : ",") + std::to_string(core);
+  for (std::uint32_t core : cores) {
+    if (!text.empty()) text += ',';
+    text += std::to_string(core);
+  }
   return text;
 }
 
@@ -233,8 +249,8 @@ bool Session::Start(Slot& slot) {
     slot.program = program;
   }
   // Nothing of the last run is left to be taken for this one's.
-  if (!platform::RemoveTree(Join(slot.directory, L"log").c_str()) ||
-      !platform::RemoveTree(slot.work.c_str()) || !platform::CreateDirectory(slot.work.c_str())) {
+  if (!RemoveAll(Join(slot.directory, L"log")) || !RemoveAll(slot.work) ||
+      !platform::CreateDirectory(slot.work.c_str())) {
     Fatal("cannot clear " + Utf8(slot.directory) + " for the next run (" + Error() + ")");
     return false;
   }
@@ -395,8 +411,9 @@ void Session::EachInTurn() {
 void Session::AllAtOnce() {
   const auto planned = static_cast<std::uint64_t>(options_.seconds * 1000);
   const std::uint64_t end = begun_ + planned;
-  std::string label = "cores ";
-  for (const Slot& s : slots_) label += (label.size() > 6 ? "," : "") + std::to_string(s.core);
+  std::vector<std::uint32_t> cores;
+  for (const Slot& s : slots_) cores.push_back(s.core);
+  const std::string label = "cores " + CoreList(cores);
   for (Slot& s : slots_) {
     if (!Start(s)) break;
   }
@@ -426,7 +443,7 @@ void Session::Teardown() {
   for (Slot& s : slots_) {
     if (s.process != platform::kNoProcess) Stop(s, true);
   }
-  if (!session_.empty() && !platform::RemoveTree(session_.c_str())) {
+  if (!session_.empty() && !RemoveAll(session_)) {
     Fatal("cannot remove " + Utf8(session_) + " (" + Error() + ")");
   }
   if (report_ != platform::kInvalidFile) platform::CloseHandle(report_);

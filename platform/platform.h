@@ -149,6 +149,7 @@ struct ProcessExit {
   STATE(GetLocalDayOfWeek, getLocalDayOfWeek, int()) /* 0 Sunday...6 */       \
   STATE(Time, time, std::int64_t()) /* seconds */                             \
   STATE(Milliseconds, milliseconds, std::uint64_t()) /* steady, from boot */   \
+  STATE(Pause, pause, void(std::uint32_t milliseconds))                      \
   STATE(Srand, srand, void(unsigned seed))                                    \
   STATE(Rand, rand, int()) /* 0 ... 32767 */
 

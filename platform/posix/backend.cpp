@@ -550,6 +550,13 @@ std::int64_t time() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 std::uint64_t milliseconds() { return MonotonicMilliseconds(); }
 
+void pause(std::uint32_t milliseconds) {
+  struct timespec left = {static_cast<time_t>(milliseconds / 1000),
+                          static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
+
 void srand(unsigned seed) { std::srand(seed); }
 
 // The C library's generator reaches 2^31 - 1 here; the program's names

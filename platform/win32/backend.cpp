@@ -432,6 +432,8 @@ std::int64_t time() { return static_cast<std::int64_t>(std::time(nullptr)); }
 
 std::uint64_t milliseconds() { return ::GetTickCount64(); }
 
+void pause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
+
 void srand(unsigned seed) { std::srand(seed); }
 
 int rand() { return std::rand() & 0x7FFF; }
