@@ -240,7 +240,8 @@ bool Session::ChooseCores(std::vector<std::uint32_t>& cores, std::string& error)
 
 bool Session::Start(Slot& slot) {
   if (slot.program.empty()) {
-    const std::wstring program = Join(slot.directory, program_.substr(program_.rfind(platform::kPathSeparator) + 1));
+    const std::wstring name = program_.substr(program_.rfind(platform::kPathSeparator) + 1);
+    const std::wstring program = Join(slot.directory, name);
     if (!platform::CreateDirectory(slot.directory.c_str()) ||
         !platform::CopyFile(program_.c_str(), program.c_str())) {
       Fatal("cannot copy the program to " + Utf8(slot.directory) + " (" + Error() + ")");
@@ -312,6 +313,7 @@ void Session::Finish(Slot& slot, const platform::ProcessExit& end, bool overran)
   } else if (end.crashed) {
     char code[16];
     std::snprintf(code, sizeof code, "0x%X", static_cast<unsigned>(end.code));
+    // POSIX ends a process by a signal, Windows by an exception code.
     exit = platform::kExecutableSuffix[0] == 0 ? "signal " + std::to_string(end.code)
                                                : std::string("exception ") + code;
     notes.push_back("crashed (" + exit + ")");
@@ -351,7 +353,9 @@ void Session::Finish(Slot& slot, const platform::ProcessExit& end, bool overran)
   const bool passed = notes.empty();
   if (!passed) {
     ++failures_;
-    if (slot.failures++ == 0) slot.firstFailure = "run " + std::to_string(runs_) + ": " + Joined(notes);
+    if (slot.failures++ == 0) {
+      slot.firstFailure = "run " + std::to_string(runs_) + ": " + Joined(notes);
+    }
     if (options_.stopOnFailure) stopping_ = true;
   }
   Report(slot, exit, passed ? "pass" : "fail", Joined(notes));
@@ -532,12 +536,14 @@ int Session::Run() {
     }
   }
 
-  header_ = ("Testing " + Utf8(program_) + " on core" + (cores.size() == 1 ? " " : "s ") +
-      CoreList(cores) +
-      (options_.allAtOnce ? ", all at once for " + Seconds(options_.seconds)
-                          : ", one at a time for " + Seconds(options_.seconds) + " each" +
-                                (options_.cycles > 1 ? ", " + std::to_string(options_.cycles) + " times over" : "")) +
-      "; a run that lasts over " + Seconds(options_.runLimit) + " fails.\n");
+  std::string mode = ", all at once for " + Seconds(options_.seconds);
+  if (!options_.allAtOnce) {
+    mode = ", one at a time for " + Seconds(options_.seconds) + " each";
+    if (options_.cycles > 1) mode += ", " + std::to_string(options_.cycles) + " times over";
+  }
+  header_ = "Testing " + Utf8(program_) + " on core" + (cores.size() == 1 ? " " : "s ") +
+            CoreList(cores) + mode + "; a run that lasts over " + Seconds(options_.runLimit) +
+            " fails.\n";
   begun_ = Now();
   shown_ = 0;
   if (fatal_.empty()) {
