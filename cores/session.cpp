@@ -180,7 +180,8 @@ class Session {
   void Finish(Slot& slot, const platform::ProcessExit& end, bool overran);
   void Report(const Slot& slot, const std::string& exit, const std::string& result,
               const std::string& notes);
-  void Progress(const std::string& what, std::uint64_t planned, bool force);
+  void Progress(const std::string& what, std::uint32_t runs, std::uint32_t failures,
+                std::uint64_t planned, bool force);
   void EachInTurn();
   void AllAtOnce();
   void Teardown();
@@ -378,14 +379,15 @@ void Session::Report(const Slot& slot, const std::string& exit, const std::strin
 }
 
 // At most once a second unless forced: the line is rewritten in place.
-void Session::Progress(const std::string& what, std::uint64_t planned, bool force) {
+void Session::Progress(const std::string& what, std::uint32_t runs, std::uint32_t failures,
+                       std::uint64_t planned, bool force) {
   const std::uint64_t now = Now();
   if (!header_.empty() || (!force && now - shown_ < 1000)) return;
   shown_ = now;
   const double spent = (now - begun_) / 1000.0;
   const double left = planned > now - begun_ ? (planned - (now - begun_)) / 1000.0 : 0;
-  std::string line = what + ": " + std::to_string(runs_) + (runs_ == 1 ? " run, " : " runs, ") +
-                     std::to_string(failures_) + " failed | " + Seconds(spent) + " spent, " +
+  std::string line = what + ": " + std::to_string(runs) + (runs == 1 ? " run, " : " runs, ") +
+                     std::to_string(failures) + " failed | " + Seconds(spent) + " spent, " +
                      Seconds(left) + " left";
   const std::size_t length = line.size();
   if (length < shownLength_) line.append(shownLength_ - length, ' ');
@@ -404,10 +406,10 @@ void Session::EachInTurn() {
       const std::uint64_t begin = Now();
       do {
         if (!Start(s)) break;
-        while (!Poll(s, 1000)) Progress(what, planned, false);
-        Progress(what, planned, false);
+        while (!Poll(s, 1000)) Progress(what, s.runs, s.failures, planned, false);
+        Progress(what, s.runs, s.failures, planned, false);
       } while (!Done() && Now() - begin < slot);
-      Progress(what, planned, true);
+      Progress(what, s.runs, s.failures, planned, true);
     }
   }
 }
@@ -437,9 +439,9 @@ void Session::AllAtOnce() {
         if (s.process != platform::kNoProcess) Stop(s, true);
       }
     }
-    Progress(label, planned, false);
+    Progress(label, runs_, failures_, planned, false);
   }
-  Progress(label, planned, true);
+  Progress(label, runs_, failures_, planned, true);
 }
 
 // Every run ended, every directory gone.
