@@ -505,7 +505,7 @@ ProcessWait waitForProcess(ProcessHandle process, std::uint32_t milliseconds,
     if (done < 0 && errno != EINTR) return ProcessWait::Failed;
     const std::uint64_t now = MonotonicMilliseconds();
     if (now >= deadline) return ProcessWait::TimedOut;
-    const long pause = std::min<long>(step, static_cast<long>(deadline - now));
+    const auto pause = static_cast<long>(std::min<std::uint64_t>(step, deadline - now));
     struct timespec nap = {0, pause * 1000000L};
     ::nanosleep(&nap, nullptr);
     step = std::min<long>(step * 2, 20);
