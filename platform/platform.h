@@ -43,8 +43,26 @@ inline constexpr std::uint32_t kPathUnits = 500;
 // Last-error code of a CreateNew on an existing name: 80 on Windows, EEXIST
 // on POSIX.
 extern const std::uint32_t kErrorFileExists;
+// Whether a last-error code says that a name does not exist.
+bool IsNotFound(std::uint32_t code);
 // Directory separator of the platform's paths.
 extern const wchar_t kPathSeparator;
+// What the platform's executables' names end with: "" on POSIX, ".exe" on
+// Windows.
+extern const wchar_t* const kExecutableSuffix;
+
+// A started process. kNoProcess is what a failed start returns.
+using ProcessHandle = std::uintptr_t;
+inline constexpr ProcessHandle kNoProcess = 0;
+
+enum class ProcessWait : std::uint8_t { Exited, TimedOut, Failed };
+
+// How a process ended: its exit code, or, when it crashed, the signal
+// (POSIX) or exception code (Windows) that ended it.
+struct ProcessExit {
+  std::uint32_t code = 0;
+  bool crashed = false;
+};
 
 // Every call, once; the table, its wrappers, the backends' declarations and
 // the tests' fault injector are all made from this list.
@@ -103,9 +121,35 @@ extern const wchar_t kPathSeparator;
   CALL(CreateDirectory, createDirectory, bool(const wchar_t* path), false)    \
   CALL(GetFileAttributes, getFileAttributes,                                  \
        std::uint32_t(const wchar_t* path), kInvalidAttributes)                \
+  /* Removes a file, or a directory with everything in it. */                \
+  CALL(RemoveTree, removeTree, bool(const wchar_t* path), false)              \
+  /* Processes, for the core tester; the program itself starts none. Starts  \
+     `program` with no arguments in `directory`, held to the cores of the     \
+     mask `cores` before it runs any code of its own. */                      \
+  CALL(CreateProcess, createProcess,                                          \
+       ProcessHandle(const wchar_t* program, const wchar_t* directory,        \
+                     std::uint64_t cores),                                    \
+       kNoProcess)                                                            \
+  /* Waits up to `milliseconds` for the process to end; once it has, *end     \
+     says how. */                                                             \
+  CALL(WaitForProcess, waitForProcess,                                        \
+       ProcessWait(ProcessHandle process, std::uint32_t milliseconds,         \
+                   ProcessExit* end),                                         \
+       ProcessWait::Failed)                                                   \
+  CALL(TerminateProcess, terminateProcess, bool(ProcessHandle process), false) \
+  /* Releases a process that was waited for to its end. */                    \
+  CALL(CloseProcess, closeProcess, void(ProcessHandle process), NoFailure{})  \
+  /* Logical cores of the machine; 0 on failure. */                           \
+  CALL(GetCoreCount, getCoreCount, std::uint32_t(), 0u)                       \
+  /* Masks of the cores this process runs on and of those a process may be    \
+     given, core 0 the lowest bit. */                                         \
+  CALL(GetProcessAffinity, getProcessAffinity,                                \
+       bool(std::uint64_t* own, std::uint64_t* system), false)                \
   /* Clock and the runtime's generator. */                                    \
   STATE(GetLocalDayOfWeek, getLocalDayOfWeek, int()) /* 0 Sunday...6 */       \
   STATE(Time, time, std::int64_t()) /* seconds */                             \
+  STATE(Milliseconds, milliseconds, std::uint64_t()) /* steady, from boot */   \
+  STATE(Pause, pause, void(std::uint32_t milliseconds))                      \
   STATE(Srand, srand, void(unsigned seed))                                    \
   STATE(Rand, rand, int()) /* 0 ... 32767 */
 

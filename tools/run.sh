@@ -11,7 +11,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/lib.sh"
 
 which=${1:-native}
 echo "== building"
-build release Tavrex tavrex-logcat || exit 1
+build release Tavrex TavrexCores tavrex-logcat || exit 1
 case $which in
   native) exe=build/release/Tavrex rundir=build/run RUNNER=() ;;
   win64 | win32)

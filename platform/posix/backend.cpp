@@ -10,15 +10,22 @@
 #define _FILE_OFFSET_BITS 64
 
 #include <fcntl.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include "platform/backend.h"
+#include "platform/entry.h"
 #include "platform/platform.h"
 #include "platform/utf8.h"
 
@@ -28,6 +35,9 @@ namespace platform {
 
 const std::uint32_t kErrorFileExists = EEXIST;
 const wchar_t kPathSeparator = L'/';
+const wchar_t* const kExecutableSuffix = L"";
+
+bool IsNotFound(std::uint32_t code) { return code == ENOENT || code == ENOTDIR; }
 
 namespace backend {
 
@@ -195,7 +205,56 @@ std::uint32_t StoreTruncated(const std::wstring& path, wchar_t* buffer,
   return static_cast<std::uint32_t>(path.size());
 }
 
+std::uint64_t MonotonicMilliseconds() {
+  struct timespec now;
+  ::clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<std::uint64_t>(now.tv_sec) * 1000u +
+         static_cast<std::uint64_t>(now.tv_nsec) / 1000000u;
+}
+
+// The cores a process may be given: the kernel's list of online cores
+// ("0-3,6"), or every configured one where the list cannot be read.
+std::uint64_t OnlineCores() {
+  std::uint64_t mask = 0;
+  const int fd = ::open("/sys/devices/system/cpu/online", O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    char text[256] = {};
+    std::uint32_t got = 0;
+    ReadAll(fd, reinterpret_cast<unsigned char*>(text), sizeof text - 1, got);
+    CloseQuietly(fd);
+    long first = -1, number = -1;
+    for (std::uint32_t i = 0; i <= got; ++i) {
+      const char c = text[i];
+      if (c >= '0' && c <= '9') {
+        number = (number < 0 ? 0 : number * 10) + (c - '0');
+        if (number > 4096) break;
+      } else if (c == '-') {
+        first = number, number = -1;
+      } else if (number >= 0) {
+        for (long core = first < 0 ? number : first; core <= number && core < 64; ++core) {
+          mask |= std::uint64_t{1} << core;
+        }
+        first = -1, number = -1;
+      }
+    }
+  }
+  if (mask != 0) return mask;
+  const long count = ::sysconf(_SC_NPROCESSORS_CONF);
+  if (count <= 0) return 0;
+  return count >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << count) - 1;
+}
+
 }  // namespace
+
+}  // namespace backend
+
+std::vector<std::wstring> Arguments(int argc, char** argv) {
+  std::vector<std::wstring> arguments;
+  for (int i = 1; i < argc; ++i) arguments.push_back(backend::FromNative(argv[i]));
+  return arguments;
+}
+
+namespace backend {
 
 void* localAlloc(std::uint32_t flags, std::size_t bytes) {
   if ((flags & kAllocZeroInit) != 0) return std::calloc(1, bytes);
@@ -287,13 +346,19 @@ bool copyFile(const wchar_t* from, const wchar_t* to) {
   if (!ToNative(from, source) || !ToNative(to, target)) return false;
   const int in = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
   if (in < 0) return false;
-  const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
+  // A new copy gets the source's permissions, as on Windows: a copied
+  // program can still be run.
+  struct stat inInfo, outInfo;
+  if (::fstat(in, &inInfo) != 0) {
+    CloseQuietly(in);
+    return false;
+  }
+  const int out = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, inInfo.st_mode & 0777);
   if (out < 0) {
     CloseQuietly(in);
     return false;
   }
-  struct stat inInfo, outInfo;
-  bool ok = ::fstat(in, &inInfo) == 0 && ::fstat(out, &outInfo) == 0;
+  bool ok = ::fstat(out, &outInfo) == 0;
   // A file copied onto itself already is its copy; truncating it first
   // would destroy it.
   const bool same = ok && inInfo.st_dev == outInfo.st_dev &&
@@ -362,6 +427,118 @@ std::uint32_t getFileAttributes(const wchar_t* path) {
   return S_ISDIR(info.st_mode) ? kAttributeDirectory : kAttributeNormal;
 }
 
+bool removeTree(const wchar_t* path) {
+  std::string native;
+  if (!ToNative(path, native)) return false;
+  std::error_code error;
+  std::filesystem::remove_all(native, error);
+  if (error) errno = error.value();
+  return !error;
+}
+
+ProcessHandle createProcess(const wchar_t* program, const wchar_t* directory,
+                            std::uint64_t cores) {
+  std::string path, where;
+  if (!ToNative(program, path) || !ToNative(directory, where)) return kNoProcess;
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  for (int core = 0; core < 64; ++core) {
+    if ((cores >> core) & 1u) CPU_SET(core, &set);
+  }
+  // The child reports a failure before exec through a pipe that exec
+  // closes: an empty read means the program is running.
+  int report[2];
+  if (::pipe2(report, O_CLOEXEC) != 0) return kNoProcess;
+  const pid_t pid = ::fork();
+  if (pid == 0) {
+    ::close(report[0]);
+    int error = 0;
+    char* argv[] = {path.data(), nullptr};
+    if (::sched_setaffinity(0, sizeof set, &set) != 0 || ::chdir(where.c_str()) != 0) {
+      error = errno;
+    } else {
+      ::execv(path.c_str(), argv);
+      error = errno;
+    }
+    while (::write(report[1], &error, sizeof error) < 0 && errno == EINTR) {
+    }
+    ::_exit(127);
+  }
+  ::close(report[1]);
+  if (pid < 0) {
+    CloseQuietly(report[0]);
+    return kNoProcess;
+  }
+  int error = 0;
+  ssize_t got;
+  do {
+    got = ::read(report[0], &error, sizeof error);
+  } while (got < 0 && errno == EINTR);
+  CloseQuietly(report[0]);
+  if (got == static_cast<ssize_t>(sizeof error)) {
+    while (::waitpid(pid, nullptr, 0) < 0 && errno == EINTR) {
+    }
+    errno = error;
+    return kNoProcess;
+  }
+  return static_cast<ProcessHandle>(pid);
+}
+
+ProcessWait waitForProcess(ProcessHandle process, std::uint32_t milliseconds,
+                           ProcessExit* end) {
+  const auto pid = static_cast<pid_t>(process);
+  const std::uint64_t deadline = MonotonicMilliseconds() + milliseconds;
+  // Polled: a child's end cannot be waited for with a time limit. The
+  // step grows so that a short run is seen at once and a long one costs
+  // little.
+  long step = 1;
+  for (;;) {
+    int status = 0;
+    const pid_t done = ::waitpid(pid, &status, WNOHANG);
+    if (done == pid) {
+      ProcessExit how;
+      how.crashed = WIFSIGNALED(status);
+      how.code = static_cast<std::uint32_t>(how.crashed ? WTERMSIG(status) : WEXITSTATUS(status));
+      if (end != nullptr) *end = how;
+      return ProcessWait::Exited;
+    }
+    if (done < 0 && errno != EINTR) return ProcessWait::Failed;
+    const std::uint64_t now = MonotonicMilliseconds();
+    if (now >= deadline) return ProcessWait::TimedOut;
+    const auto pause = static_cast<long>(std::min<std::uint64_t>(step, deadline - now));
+    struct timespec nap = {0, pause * 1000000L};
+    ::nanosleep(&nap, nullptr);
+    step = std::min<long>(step * 2, 20);
+  }
+}
+
+bool terminateProcess(ProcessHandle process) {
+  return ::kill(static_cast<pid_t>(process), SIGKILL) == 0;
+}
+
+// The wait that saw the end reaped the process; nothing is held.
+void closeProcess(ProcessHandle) {}
+
+std::uint32_t getCoreCount() {
+  const long count = ::sysconf(_SC_NPROCESSORS_CONF);
+  return count > 0 ? static_cast<std::uint32_t>(count) : 0u;
+}
+
+bool getProcessAffinity(std::uint64_t* own, std::uint64_t* system) {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (::sched_getaffinity(0, sizeof set, &set) != 0) return false;
+  const std::uint64_t online = OnlineCores();
+  if (online == 0) return false;
+  std::uint64_t mask = 0;
+  for (int core = 0; core < 64; ++core) {
+    if (CPU_ISSET(core, &set)) mask |= std::uint64_t{1} << core;
+  }
+  if (own != nullptr) *own = mask;
+  if (system != nullptr) *system = online;
+  return true;
+}
+
 int getLocalDayOfWeek() {
   const std::time_t now = std::time(nullptr);
   struct tm local;
@@ -370,6 +547,15 @@ int getLocalDayOfWeek() {
 }
 
 std::int64_t time() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::uint64_t milliseconds() { return MonotonicMilliseconds(); }
+
+void pause(std::uint32_t milliseconds) {
+  struct timespec left = {static_cast<time_t>(milliseconds / 1000),
+                          static_cast<long>(milliseconds % 1000) * 1000000L};
+  while (::nanosleep(&left, &left) != 0 && errno == EINTR) {
+  }
+}
 
 void srand(unsigned seed) { std::srand(seed); }
 

@@ -27,18 +27,34 @@
 #undef SetCurrentDirectory
 #undef CreateDirectory
 #undef GetFileAttributes
+#undef CreateProcess
 
 #include <cstdlib>
 #include <ctime>
 #include <cwchar>
+#include <filesystem>
+#include <string>
+#include <system_error>
 
 #include "platform/backend.h"
+#include "platform/entry.h"
 #include "platform/platform.h"
 
 namespace platform {
 
 const std::uint32_t kErrorFileExists = ERROR_FILE_EXISTS;
 const wchar_t kPathSeparator = L'\\';
+const wchar_t* const kExecutableSuffix = L".exe";
+
+bool IsNotFound(std::uint32_t code) {
+  return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND;
+}
+
+std::vector<std::wstring> Arguments(int argc, wchar_t** argv) {
+  std::vector<std::wstring> arguments;
+  for (int i = 1; i < argc; ++i) arguments.push_back(argv[i]);
+  return arguments;
+}
 
 namespace backend {
 
@@ -325,6 +341,87 @@ std::uint32_t getFileAttributes(const wchar_t* path) {
   return ::GetFileAttributesW(path);
 }
 
+bool removeTree(const wchar_t* path) {
+  std::error_code error;
+  std::filesystem::remove_all(path, error);
+  if (error) ::SetLastError(static_cast<DWORD>(error.value()));
+  return !error;
+}
+
+ProcessHandle createProcess(const wchar_t* program, const wchar_t* directory,
+                            std::uint64_t cores) {
+  const auto mask = static_cast<DWORD_PTR>(cores);
+  if (mask != cores || mask == 0) {
+    ::SetLastError(ERROR_INVALID_PARAMETER);
+    return kNoProcess;
+  }
+  // A crash ends the process with its exception code instead of waiting
+  // on a dialog; children inherit the error mode.
+  static const UINT quiet = ::SetErrorMode(::SetErrorMode(0) | SEM_FAILCRITICALERRORS |
+                                           SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
+  (void)quiet;
+  std::wstring command = L"\"";
+  command += program;
+  command += L"\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  // Suspended until it is held to its cores, so that none of its code runs
+  // elsewhere.
+  if (!::CreateProcessW(program, command.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED,
+                        nullptr, directory, &startup, &started)) {
+    return kNoProcess;
+  }
+  if (!::SetProcessAffinityMask(started.hProcess, mask) ||
+      ::ResumeThread(started.hThread) == static_cast<DWORD>(-1)) {
+    KeepLastError keep;
+    ::TerminateProcess(started.hProcess, 1);
+    ::WaitForSingleObject(started.hProcess, INFINITE);
+    ::CloseHandle(started.hThread);
+    ::CloseHandle(started.hProcess);
+    return kNoProcess;
+  }
+  ::CloseHandle(started.hThread);
+  return reinterpret_cast<ProcessHandle>(started.hProcess);
+}
+
+ProcessWait waitForProcess(ProcessHandle process, std::uint32_t milliseconds,
+                           ProcessExit* end) {
+  const HANDLE handle = reinterpret_cast<HANDLE>(process);
+  switch (::WaitForSingleObject(handle, milliseconds)) {
+    case WAIT_OBJECT_0: {
+      DWORD code = 0;
+      if (!::GetExitCodeProcess(handle, &code)) return ProcessWait::Failed;
+      if (end != nullptr) {
+        // Exception codes carry the error severity in their top bits.
+        end->code = code;
+        end->crashed = code >= 0xC0000000u;
+      }
+      return ProcessWait::Exited;
+    }
+    case WAIT_TIMEOUT:
+      return ProcessWait::TimedOut;
+    default:
+      return ProcessWait::Failed;
+  }
+}
+
+bool terminateProcess(ProcessHandle process) {
+  return ::TerminateProcess(reinterpret_cast<HANDLE>(process), 1) != 0;
+}
+
+void closeProcess(ProcessHandle process) { ::CloseHandle(reinterpret_cast<HANDLE>(process)); }
+
+std::uint32_t getCoreCount() { return ::GetActiveProcessorCount(ALL_PROCESSOR_GROUPS); }
+
+bool getProcessAffinity(std::uint64_t* own, std::uint64_t* system) {
+  DWORD_PTR process = 0, machine = 0;
+  if (!::GetProcessAffinityMask(::GetCurrentProcess(), &process, &machine)) return false;
+  if (own != nullptr) *own = process;
+  if (system != nullptr) *system = machine;
+  return true;
+}
+
 int getLocalDayOfWeek() {
   SYSTEMTIME now;
   ::GetLocalTime(&now);
@@ -332,6 +429,10 @@ int getLocalDayOfWeek() {
 }
 
 std::int64_t time() { return static_cast<std::int64_t>(std::time(nullptr)); }
+
+std::uint64_t milliseconds() { return ::GetTickCount64(); }
+
+void pause(std::uint32_t milliseconds) { ::Sleep(milliseconds); }
 
 void srand(unsigned seed) { std::srand(seed); }
 

@@ -137,6 +137,15 @@ Outcome SweepEveryCall(const Options& base, const std::string& title) {
   return counting;
 }
 
+// The program makes none of the calls that only the core tester needs.
+void ExpectNoTesterCalls(const Outcome& run) {
+  for (Call call : {Call::RemoveTree, Call::CreateProcess, Call::WaitForProcess,
+                    Call::TerminateProcess, Call::CloseProcess, Call::GetCoreCount,
+                    Call::GetProcessAffinity}) {
+    EXPECT_EQ(run.counts[Index(call)], 0u) << platform::CallName(call);
+  }
+}
+
 TEST(FaultSweep, StartUpAndShutDownAtEveryCall) {
   Options base;
   base.refuseFiller = true;
@@ -148,6 +157,7 @@ TEST(FaultSweep, StartUpAndShutDownAtEveryCall) {
   EXPECT_EQ(counting.counts[Index(Call::LocalAlloc)], 6u);
   EXPECT_EQ(counting.counts[Index(Call::CreateFile)], 1u);
   EXPECT_EQ(counting.counts[Index(Call::SetCurrentDirectory)], 2u);
+  ExpectNoTesterCalls(counting);
   EXPECT_EQ(counting.logWrites.size(), 3u);
 }
 
@@ -166,6 +176,7 @@ TEST(FaultSweep, WholeRunOnTheBareBudgetWithTheResultsDeletionRefused) {
   tally.calls = out.counts;
   // The log, the result's file, and its reopening.
   EXPECT_EQ(out.counts[Index(Call::CreateFile)], 3u);
+  ExpectNoTesterCalls(out);
   tally.Print("whole run, " + options.setting.Name() + ", the result's deletion refused");
   EXPECT_EQ(tally.leaks.Total(), 0u);
   EXPECT_EQ(tally.leaks.refusedDeletions, 1u);

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <functional>
 #include <iterator>
+#include <set>
 #include <string>
 
 #include "platform/platform.h"
@@ -196,7 +197,24 @@ TEST_F(FaultInjection, EveryKindOfCallFailsWithItsFailureValue) {
        [] {
          return platform::GetFileAttributes(L".") == platform::kInvalidAttributes;
        }},
+      {Call::RemoveTree,
+       [] {
+         platform::CreateDirectory(L"tree");
+         return !platform::RemoveTree(L"tree");
+       }},
+      {Call::GetCoreCount, [] { return platform::GetCoreCount() == 0; }},
+      {Call::GetProcessAffinity,
+       [] {
+         std::uint64_t own = 0, system = 0;
+         return !platform::GetProcessAffinity(&own, &system);
+       }},
   };
+  // Every kind that can fail is in the table, or has a test of its own:
+  // closing here, the processes with the core tester's.
+  std::set<Call> covered = {Call::LocalFree, Call::CloseHandle, Call::CreateProcess,
+                            Call::WaitForProcess, Call::TerminateProcess, Call::CloseProcess};
+  for (const Case& c : cases) covered.insert(c.call);
+  EXPECT_EQ(covered.size(), static_cast<std::size_t>(Call::kCount));
   for (const Case& c : cases) {
     SCOPED_TRACE(platform::CallName(c.call));
     injector.Arm(FailAt(c.call, 1));
@@ -213,6 +231,7 @@ TEST_F(FaultInjection, EveryKindOfCallFailsWithItsFailureValue) {
   EXPECT_TRUE(fs::exists(scratch.path() / "Temp00007.by"));
   EXPECT_TRUE(fs::exists(scratch.path() / "Temp00008.by"));
   EXPECT_FALSE(fs::exists(scratch.path() / "doomed.by"));
+  EXPECT_FALSE(fs::exists(scratch.path() / "tree"));
   platform::CloseHandle(file);
 }
 
