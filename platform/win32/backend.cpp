@@ -32,9 +32,7 @@
 #include <cstdlib>
 #include <ctime>
 #include <cwchar>
-#include <filesystem>
 #include <string>
-#include <system_error>
 
 #include "platform/backend.h"
 #include "platform/entry.h"
@@ -341,11 +339,38 @@ std::uint32_t getFileAttributes(const wchar_t* path) {
   return ::GetFileAttributesW(path);
 }
 
+// By hand rather than by the standard library's filesystem, which the
+// static executable would carry whole, the program's own image included.
+// A link to a directory goes, not what it names; a name that is not there
+// is removed already.
 bool removeTree(const wchar_t* path) {
-  std::error_code error;
-  std::filesystem::remove_all(path, error);
-  if (error) ::SetLastError(static_cast<DWORD>(error.value()));
-  return !error;
+  const DWORD attributes = ::GetFileAttributesW(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) {
+    const DWORD error = ::GetLastError();
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+      ::SetFileAttributesW(path, attributes & ~DWORD{FILE_ATTRIBUTE_READONLY});
+    }
+    return ::DeleteFileW(path) != 0;
+  }
+  bool emptied = true;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    const std::wstring directory = std::wstring(path) + L"\\";
+    WIN32_FIND_DATAW entry;
+    const HANDLE search = ::FindFirstFileW((directory + L"*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+      do {
+        const std::wstring name = entry.cFileName;
+        if (name != L"." && name != L"..") {
+          emptied = removeTree((directory + name).c_str()) && emptied;
+        }
+      } while (::FindNextFileW(search, &entry));
+      ::FindClose(search);
+    }
+  }
+  return ::RemoveDirectoryW(path) != 0 && emptied;
 }
 
 ProcessHandle createProcess(const wchar_t* program, const wchar_t* directory,
