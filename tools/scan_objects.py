@@ -9,18 +9,18 @@
       build computes in SSE2, and with --sse2-in the objects whose path
       holds PART must show SSE2 double arithmetic (so that the scan read
       real code);
-  scan_objects.py helpers OBJDUMP OBJECTS [--only PART]
+  scan_objects.py helpers OBJDUMP OBJECTS [--only PART] [--except PART]
       no call to the compiler's helpers for 64-bit integers (__ctzdi2,
       __udivdi3, ...), which 32-bit code calls where it counts, divides or
       shifts 64 bits: a call and a loop where one instruction would do.
 
 OBJECTS is one ;-separated list, as CMake's $<TARGET_OBJECTS> gives it;
---only keeps the objects whose path holds PART. Exit status 0 when the
-objects are clean, 1 with a line "FOUND ..." per finding, 2 when the scan
-could not be made. Loads and stores through st(0) are not arithmetic and
-stay (the 32-bit calling convention returns doubles there), and so do the
-exact conversions to and from 64-bit integers (fild, fistp), which SSE2
-lacks in 32-bit code.
+--only keeps the objects whose path holds PART, --except drops them. Exit
+status 0 when the objects are clean, 1 with a line "FOUND ..." per finding,
+2 when the scan could not be made. Loads and stores through st(0) are not
+arithmetic and stay (the 32-bit calling convention returns doubles there),
+and so do the exact conversions to and from 64-bit integers (fild, fistp),
+which SSE2 lacks in 32-bit code.
 """
 import argparse
 import collections
@@ -65,10 +65,12 @@ def main():
     parser.add_argument("objdump")
     parser.add_argument("objects")
     parser.add_argument("--only", default="")
+    parser.add_argument("--except", dest="but", default=None)
     parser.add_argument("--sse2-in", default="")
     args = parser.parse_args()
 
-    objects = sorted(o for o in args.objects.split(";") if o and args.only in o)
+    objects = sorted(o for o in args.objects.split(";")
+                     if o and args.only in o and not (args.but and args.but in o))
     if not objects:
         print(f"no objects to scan (--only {args.only!r})")
         return 2
