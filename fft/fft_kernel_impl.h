@@ -548,9 +548,8 @@ class Transformer {
       case 4:
         return ColumnPass<V, 4>(src, dst, n, q, sizes);
       default:
-        assert(radix == 8 && kPassStages >= 3);
-        if constexpr (kPassStages >= 3) ColumnPass<V, 8>(src, dst, n, q, sizes);
-        return;
+        assert(radix == 8);
+        return ColumnPass<V, 8>(src, dst, n, q, sizes);
     }
   }
 
@@ -579,9 +578,8 @@ class Transformer {
       case 4:
         return Over<Source, 4>(out, q);
       default:
-        assert(radix == 8 && kPassStages >= 3);
-        if constexpr (kPassStages >= 3) Over<Source, 8>(out, q);
-        return;
+        assert(radix == 8);
+        return Over<Source, 8>(out, q);
     }
   }
 
